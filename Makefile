@@ -1,0 +1,23 @@
+# The two entry points of the README. Each installs what it needs first.
+PRESETS ?= default asan
+JOBS ?= $(shell nproc)
+
+.PHONY: deps test build format
+
+deps:
+	bash scripts/install-deps.sh
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+test: deps
+	@set -e; for p in $(PRESETS); do \
+	    echo "== $$p build =="; \
+	    cmake --preset $$p >/dev/null; \
+	    cmake --build --preset $$p -j $(JOBS); \
+	    ctest --preset $$p -j $(JOBS); \
+	done
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -1,0 +1,31 @@
+// Critical sections: re-entrant locks for the owning thread, as Windows gives them.
+#pragma once
+
+#include <mutex>
+
+#include "../com/types.h"
+
+struct CRITICAL_SECTION {
+    std::recursive_mutex mutex;
+};
+
+inline void InitializeCriticalSection(CRITICAL_SECTION*) {} // the mutex is ready on construction
+inline void DeleteCriticalSection(CRITICAL_SECTION*) {}
+inline void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.lock(); }
+inline void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.unlock(); }
+inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) { return cs->mutex.try_lock(); }
+
+namespace velmora::win32 {
+
+class CritSecLock {
+public:
+    explicit CritSecLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
+    ~CritSecLock() { LeaveCriticalSection(&cs_); }
+    CritSecLock(const CritSecLock&) = delete;
+    CritSecLock& operator=(const CritSecLock&) = delete;
+
+private:
+    CRITICAL_SECTION& cs_;
+};
+
+} // namespace velmora::win32

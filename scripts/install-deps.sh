@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build and the tests need. Idempotent; nothing else is downloaded.
+set -euo pipefail
+
+packages=(
+    build-essential g++ cmake ninja-build pkg-config ccache clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <thread>
+
+#include "platform/win32/critical_section.h"
+#include "platform/win32/window.h"
+
+using namespace velmora::win32;
+
+namespace {
+
+// A UI thread of its own: a queue of calls run in order.
+class UiThread {
+public:
+    UiThread() : thread_([this] { Run(); }) {}
+    ~UiThread() {
+        Post({});
+        thread_.join();
+    }
+    void Post(std::function<void()> f) {
+        std::lock_guard lock(m_);
+        q_.push_back(std::move(f));
+        cv_.notify_one();
+    }
+    void Sync() {
+        std::promise<void> done;
+        Post([&] { done.set_value(); });
+        done.get_future().wait();
+    }
+    std::thread::id Id() const { return thread_.get_id(); }
+
+private:
+    void Run() {
+        for (;;) {
+            std::unique_lock lock(m_);
+            cv_.wait(lock, [&] { return !q_.empty(); });
+            auto f = std::move(q_.front());
+            q_.pop_front();
+            lock.unlock();
+            if (!f)
+                return;
+            f();
+        }
+    }
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::function<void()>> q_;
+    std::thread thread_;
+};
+
+struct Received {
+    std::vector<std::tuple<UINT, WPARAM, LPARAM>> messages;
+    std::thread::id thread;
+};
+Received g_received;
+
+LRESULT Record(HWND, UINT msg, WPARAM w, LPARAM l) {
+    g_received.messages.emplace_back(msg, w, l);
+    g_received.thread = std::this_thread::get_id();
+    return 0;
+}
+LRESULT Other(HWND, UINT, WPARAM, LPARAM) {
+    g_received.messages.emplace_back(0, 0, 0);
+    return 0;
+}
+
+HWND Handle(int n) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1000 + n)); }
+
+} // namespace
+
+TEST(WindowTable, PostRunsTheProcedureOnTheWindowsThread) {
+    UiThread ui;
+    g_received = {};
+    RegisterWindow(Handle(1), &Record, [&](std::function<void()> f) { ui.Post(std::move(f)); });
+    EXPECT_TRUE(IsWindow(Handle(1)));
+    EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 0x7F00, 0), TRUE);
+    EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 5, 6), TRUE);
+    ui.Sync();
+    ASSERT_EQ(g_received.messages.size(), 2u);
+    EXPECT_EQ(g_received.messages[0], std::make_tuple(WM_COMMAND, WPARAM{0x7F00}, LPARAM{0}));
+    EXPECT_EQ(g_received.messages[1], std::make_tuple(WM_COMMAND, WPARAM{5}, LPARAM{6}));
+    EXPECT_EQ(g_received.thread, ui.Id());
+    UnregisterWindow(Handle(1));
+}
+
+TEST(WindowTable, UnknownAndGoneWindowsGetNothing) {
+    g_received = {};
+    EXPECT_EQ(PostMessageA(nullptr, WM_COMMAND, 1, 0), FALSE);
+    EXPECT_EQ(PostMessageA(Handle(2), WM_COMMAND, 1, 0), FALSE);
+    EXPECT_FALSE(IsWindow(Handle(2)));
+
+    // Notices queued before the window went away, or before its handle was reused, are dropped.
+    std::vector<std::function<void()>> queued;
+    auto queue = [&](std::function<void()> f) { queued.push_back(std::move(f)); };
+    RegisterWindow(Handle(2), &Record, queue);
+    EXPECT_EQ(PostMessageA(Handle(2), WM_COMMAND, 1, 0), TRUE);
+    UnregisterWindow(Handle(2));
+    EXPECT_EQ(PostMessageA(Handle(2), WM_COMMAND, 2, 0), FALSE);
+    RegisterWindow(Handle(2), &Other, queue);
+    for (auto& f : queued)
+        f();
+    EXPECT_TRUE(g_received.messages.empty());
+
+    // The procedure current when the notice runs is the one called.
+    queued.clear();
+    PostMessageA(Handle(2), WM_COMMAND, 3, 0);
+    RegisterWindow(Handle(2), &Record, queue); // same handle, new entry: drops the notice
+    PostMessageA(Handle(2), WM_COMMAND, 4, 0);
+    for (auto& f : queued)
+        f();
+    ASSERT_EQ(g_received.messages.size(), 1u);
+    EXPECT_EQ(std::get<1>(g_received.messages[0]), 4u);
+    UnregisterWindow(Handle(2));
+}
+
+TEST(CriticalSection, ReentrantForItsOwnerExclusiveForOthers) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSection(&cs);
+    EnterCriticalSection(&cs);
+    EXPECT_TRUE(TryEnterCriticalSection(&cs)) << "the owner enters again";
+    bool otherGotIn = true;
+    std::thread([&] { otherGotIn = TryEnterCriticalSection(&cs); }).join();
+    EXPECT_FALSE(otherGotIn);
+    LeaveCriticalSection(&cs);
+    LeaveCriticalSection(&cs);
+    std::thread([&] {
+        otherGotIn = TryEnterCriticalSection(&cs);
+        if (otherGotIn)
+            LeaveCriticalSection(&cs);
+    }).join();
+    EXPECT_TRUE(otherGotIn);
+
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10000; ++i) {
+                CritSecLock outer(cs);
+                CritSecLock inner(cs);
+                ++counter;
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(counter, 40000);
+    DeleteCriticalSection(&cs);
+}

@@ -1,5 +1,5 @@
 # The two entry points of the README. Each installs what it needs first.
-PRESETS ?= default asan
+PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
 .PHONY: deps test build format

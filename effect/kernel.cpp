@@ -7,7 +7,9 @@ namespace velmora {
 namespace {
 
 // The stride rounded toward minus infinity to a multiple of 4 (pointer steps stay pixel-aligned).
-constexpr std::intptr_t RowStep(std::int32_t stride) { return stride & ~std::int32_t{3}; }
+constexpr std::intptr_t RowStep(std::int32_t stride) {
+    return stride & ~std::int32_t{3};
+}
 
 inline std::uint8_t Solve(float a, float k, std::uint8_t c, std::uint8_t m) {
     float product = static_cast<float>(m) * k;
@@ -46,9 +48,9 @@ bool UnmatteBuffer(const std::uint8_t* source, std::int32_t sourceWidth, std::in
                    std::int32_t destinationStride, std::uint32_t matte) {
     const std::int32_t rows = std::min(sourceHeight, destinationHeight);
     const std::int32_t columns = std::min(sourceWidth, destinationWidth);
-    const std::uint8_t m[4] = {static_cast<std::uint8_t>(matte), static_cast<std::uint8_t>(matte >> 8),
-                               static_cast<std::uint8_t>(matte >> 16),
-                               static_cast<std::uint8_t>(matte >> 24)};
+    const std::uint8_t m[4] = {
+        static_cast<std::uint8_t>(matte), static_cast<std::uint8_t>(matte >> 8),
+        static_cast<std::uint8_t>(matte >> 16), static_cast<std::uint8_t>(matte >> 24)};
     for (std::int32_t y = 0; y < rows; ++y) {
         const std::uint8_t* s = source;
         std::uint8_t* d = destination;

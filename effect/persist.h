@@ -46,8 +46,9 @@ public:
             return E_INVALIDARG;
         return WithStreamPersist([storage, sameAsLoad](IPersistStreamInit* p) {
             IStream* stream = nullptr;
-            HRESULT hr = storage->CreateStream(
-                kContentsStream, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &stream);
+            HRESULT hr = storage->CreateStream(kContentsStream,
+                                               STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE,
+                                               0, 0, &stream);
             if (FAILED(hr))
                 return hr;
             hr = p->Save(stream, sameAsLoad);
@@ -64,7 +65,8 @@ private:
     template <class F>
     HRESULT WithStreamPersist(F f) {
         IPersistStreamInit* p = nullptr;
-        if (FAILED(this->QueryInterface(uuidof<IPersistStreamInit>(), reinterpret_cast<void**>(&p))) ||
+        if (FAILED(
+                this->QueryInterface(uuidof<IPersistStreamInit>(), reinterpret_cast<void**>(&p))) ||
             !p)
             return E_FAIL;
         HRESULT hr = f(p);

@@ -122,8 +122,7 @@ public:
         return S_OK;
     }
 
-    virtual HRESULT InterpolateProps(Props* destination, const Props* from, const Props*,
-                                     double) {
+    virtual HRESULT InterpolateProps(Props* destination, const Props* from, const Props*, double) {
         return CopyProps(destination, from);
     }
 
@@ -161,8 +160,8 @@ public:
         return hr;
     }
 
-    STDMETHOD(InterpolateStreams)(IStream* out, IStream* from, IStream* to,
-                                  double fraction) override {
+    STDMETHOD(InterpolateStreams)
+    (IStream* out, IStream* from, IStream* to, double fraction) override {
         Props a, b, result;
         HRESULT hr = ReadProps(from, &a);
         if (FAILED(hr))

@@ -31,9 +31,15 @@ using REFCLSID = const CLSID&;
 
 constexpr GUID GUID_NULL{};
 
-inline bool IsEqualGUID(REFGUID a, REFGUID b) { return a == b; }
-inline bool IsEqualIID(REFIID a, REFIID b) { return a == b; }
-inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) { return a == b; }
+inline bool IsEqualGUID(REFGUID a, REFGUID b) {
+    return a == b;
+}
+inline bool IsEqualIID(REFIID a, REFIID b) {
+    return a == b;
+}
+inline bool IsEqualCLSID(REFCLSID a, REFCLSID b) {
+    return a == b;
+}
 
 namespace velmora::com {
 

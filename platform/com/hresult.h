@@ -3,7 +3,9 @@
 
 #include "types.h"
 
-constexpr HRESULT MakeHResult(std::uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT MakeHResult(std::uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)

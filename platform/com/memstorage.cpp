@@ -29,7 +29,9 @@ struct StorageNode {
     bool reverted = false;
 };
 
-const std::wstring& Element::Name() const { return stream ? stream->name : storage->name; }
+const std::wstring& Element::Name() const {
+    return stream ? stream->name : storage->name;
+}
 
 // One lock for a whole tree of storages.
 struct Tree {
@@ -84,8 +86,8 @@ public:
         ++node_->openCount;
     }
 
-    STDMETHOD(CreateStream)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
-                            IStream** out) override {
+    STDMETHOD(CreateStream)
+    (const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override {
         if (!out)
             return STG_E_INVALIDPOINTER;
         *out = nullptr;
@@ -102,8 +104,8 @@ public:
         return CreateStreamOnBuffer(std::move(buffer), mode, true, out);
     }
 
-    STDMETHOD(OpenStream)(const OLECHAR* name, void* r1, DWORD mode, DWORD r2,
-                          IStream** out) override {
+    STDMETHOD(OpenStream)
+    (const OLECHAR* name, void* r1, DWORD mode, DWORD r2, IStream** out) override {
         if (!out)
             return STG_E_INVALIDPOINTER;
         *out = nullptr;
@@ -115,8 +117,8 @@ public:
         return CreateStreamOnBuffer(e->stream, mode, true, out);
     }
 
-    STDMETHOD(CreateStorage)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
-                             IStorage** out) override {
+    STDMETHOD(CreateStorage)
+    (const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStorage** out) override {
         if (!out)
             return STG_E_INVALIDPOINTER;
         *out = nullptr;
@@ -134,8 +136,9 @@ public:
         return S_OK;
     }
 
-    STDMETHOD(OpenStorage)(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude,
-                           DWORD reserved, IStorage** out) override {
+    STDMETHOD(OpenStorage)
+    (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
+     IStorage** out) override {
         if (!out)
             return STG_E_INVALIDPOINTER;
         *out = nullptr;
@@ -150,8 +153,8 @@ public:
         return S_OK;
     }
 
-    STDMETHOD(CopyTo)(DWORD ciidExclude, const IID* rgiidExclude, SNB snbExclude,
-                      IStorage* dest) override {
+    STDMETHOD(CopyTo)
+    (DWORD ciidExclude, const IID* rgiidExclude, SNB snbExclude, IStorage* dest) override {
         if (!dest)
             return STG_E_INVALIDPOINTER;
         if (ciidExclude && !rgiidExclude)
@@ -181,8 +184,8 @@ public:
         return S_OK;
     }
 
-    STDMETHOD(MoveElementTo)(const OLECHAR* name, IStorage* dest, const OLECHAR* newName,
-                             DWORD flags) override {
+    STDMETHOD(MoveElementTo)
+    (const OLECHAR* name, IStorage* dest, const OLECHAR* newName, DWORD flags) override {
         if (!dest)
             return STG_E_INVALIDPOINTER;
         if (flags != STGMOVE_MOVE && flags != STGMOVE_COPY)
@@ -251,8 +254,8 @@ public:
         return S_OK;
     }
 
-    STDMETHOD(SetElementTimes)(const OLECHAR* name, const FILETIME* c, const FILETIME* a,
-                               const FILETIME* m) override {
+    STDMETHOD(SetElementTimes)
+    (const OLECHAR* name, const FILETIME* c, const FILETIME* a, const FILETIME* m) override {
         std::lock_guard lock(tree_->mutex);
         if (node_->reverted)
             return STG_E_REVERTED;
@@ -324,7 +327,8 @@ public:
         } else {
             st->clsid = e.storage->clsid;
             st->grfStateBits = e.storage->stateBits;
-            st->ctime = e.storage->ctime, st->atime = e.storage->atime, st->mtime = e.storage->mtime;
+            st->ctime = e.storage->ctime, st->atime = e.storage->atime,
+            st->mtime = e.storage->mtime;
         }
         if (!(flag & STATFLAG_NONAME) && !e.Name().empty()) {
             st->pwcsName = TaskStrDup(e.Name());

@@ -91,10 +91,17 @@ public:
             return STG_E_REVERTED;
         std::int64_t base;
         switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = static_cast<std::int64_t>(pos_); break;
-        case STREAM_SEEK_END: base = static_cast<std::int64_t>(buffer_->bytes.size()); break;
-        default: return STG_E_INVALIDFUNCTION;
+        case STREAM_SEEK_SET:
+            base = 0;
+            break;
+        case STREAM_SEEK_CUR:
+            base = static_cast<std::int64_t>(pos_);
+            break;
+        case STREAM_SEEK_END:
+            base = static_cast<std::int64_t>(buffer_->bytes.size());
+            break;
+        default:
+            return STG_E_INVALIDFUNCTION;
         }
         // Before the start is an error; past the end is allowed (a later write fills the gap).
         if (move.QuadPart < -base || move.QuadPart > static_cast<std::int64_t>(kMaxSize) - base)
@@ -121,8 +128,9 @@ public:
         return S_OK;
     }
 
-    STDMETHOD(CopyTo)(IStream* dest, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                      ULARGE_INTEGER* pcbWritten) override {
+    STDMETHOD(CopyTo)
+    (IStream* dest, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
+     ULARGE_INTEGER* pcbWritten) override {
         if (pcbRead)
             pcbRead->QuadPart = 0;
         if (pcbWritten)
@@ -133,7 +141,8 @@ public:
         BYTE chunk[4096];
         HRESULT hr = S_OK;
         while (total < cb.QuadPart) {
-            ULONG want = static_cast<ULONG>(std::min<std::uint64_t>(sizeof chunk, cb.QuadPart - total));
+            ULONG want =
+                static_cast<ULONG>(std::min<std::uint64_t>(sizeof chunk, cb.QuadPart - total));
             ULONG got = 0;
             hr = Read(chunk, want, &got);
             if (FAILED(hr) || got == 0)
@@ -222,7 +231,9 @@ HRESULT CreateStreamOnBuffer(std::shared_ptr<StreamBuffer> buffer, DWORD mode, b
 
 } // namespace velmora::com
 
-HRESULT CreateMemoryStream(IStream** ppstm) { return CreateMemoryStream(nullptr, 0, ppstm); }
+HRESULT CreateMemoryStream(IStream** ppstm) {
+    return CreateMemoryStream(nullptr, 0, ppstm);
+}
 
 HRESULT CreateMemoryStream(const void* data, SIZE_T size, IStream** ppstm) {
     if (!ppstm)

@@ -18,7 +18,8 @@ public:
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
         if (!ppv)
             return E_POINTER;
-        if (riid == uuidof<IUnknown>() || riid == uuidof<I>() || ((riid == uuidof<Bases>()) || ...)) {
+        if (riid == uuidof<IUnknown>() || riid == uuidof<I>() ||
+            ((riid == uuidof<Bases>()) || ...)) {
             *ppv = static_cast<I*>(this);
             AddRef();
             return S_OK;

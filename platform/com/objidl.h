@@ -53,8 +53,8 @@ VELMORA_DEFINE_UUID(ISequentialStream, "{0C733A30-2A1C-11CE-ADE5-00AA0044773D}")
 struct IStream : ISequentialStream {
     STDMETHOD(Seek)(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) = 0;
     STDMETHOD(SetSize)(ULARGE_INTEGER libNewSize) = 0;
-    STDMETHOD(CopyTo)(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead,
-                      ULARGE_INTEGER* pcbWritten) = 0;
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) = 0;
     STDMETHOD(Commit)(DWORD grfCommitFlags) = 0;
     STDMETHOD(Revert)() = 0;
     STDMETHOD(LockRegion)(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) = 0;
@@ -73,26 +73,29 @@ struct IEnumSTATSTG : IUnknown {
 VELMORA_DEFINE_UUID(IEnumSTATSTG, "{0000000D-0000-0000-C000-000000000046}");
 
 struct IStorage : IUnknown {
-    STDMETHOD(CreateStream)(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1,
-                            DWORD reserved2, IStream** ppstm) = 0;
-    STDMETHOD(OpenStream)(const OLECHAR* pwcsName, void* reserved1, DWORD grfMode,
-                          DWORD reserved2, IStream** ppstm) = 0;
-    STDMETHOD(CreateStorage)(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1,
-                             DWORD reserved2, IStorage** ppstg) = 0;
-    STDMETHOD(OpenStorage)(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode,
-                           SNB snbExclude, DWORD reserved, IStorage** ppstg) = 0;
-    STDMETHOD(CopyTo)(DWORD ciidExclude, const IID* rgiidExclude, SNB snbExclude,
-                      IStorage* pstgDest) = 0;
-    STDMETHOD(MoveElementTo)(const OLECHAR* pwcsName, IStorage* pstgDest,
-                             const OLECHAR* pwcsNewName, DWORD grfFlags) = 0;
+    STDMETHOD(CreateStream)
+    (const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2, IStream** ppstm) = 0;
+    STDMETHOD(OpenStream)
+    (const OLECHAR* pwcsName, void* reserved1, DWORD grfMode, DWORD reserved2, IStream** ppstm) = 0;
+    STDMETHOD(CreateStorage)
+    (const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2,
+     IStorage** ppstg) = 0;
+    STDMETHOD(OpenStorage)
+    (const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
+     IStorage** ppstg) = 0;
+    STDMETHOD(CopyTo)
+    (DWORD ciidExclude, const IID* rgiidExclude, SNB snbExclude, IStorage* pstgDest) = 0;
+    STDMETHOD(MoveElementTo)
+    (const OLECHAR* pwcsName, IStorage* pstgDest, const OLECHAR* pwcsNewName, DWORD grfFlags) = 0;
     STDMETHOD(Commit)(DWORD grfCommitFlags) = 0;
     STDMETHOD(Revert)() = 0;
-    STDMETHOD(EnumElements)(DWORD reserved1, void* reserved2, DWORD reserved3,
-                            IEnumSTATSTG** ppenum) = 0;
+    STDMETHOD(EnumElements)
+    (DWORD reserved1, void* reserved2, DWORD reserved3, IEnumSTATSTG** ppenum) = 0;
     STDMETHOD(DestroyElement)(const OLECHAR* pwcsName) = 0;
     STDMETHOD(RenameElement)(const OLECHAR* pwcsOldName, const OLECHAR* pwcsNewName) = 0;
-    STDMETHOD(SetElementTimes)(const OLECHAR* pwcsName, const FILETIME* pctime,
-                               const FILETIME* patime, const FILETIME* pmtime) = 0;
+    STDMETHOD(SetElementTimes)
+    (const OLECHAR* pwcsName, const FILETIME* pctime, const FILETIME* patime,
+     const FILETIME* pmtime) = 0;
     STDMETHOD(SetClass)(REFCLSID clsid) = 0;
     STDMETHOD(SetStateBits)(DWORD grfStateBits, DWORD grfMask) = 0;
     STDMETHOD(Stat)(STATSTG* pstatstg, DWORD grfStatFlag) = 0;

@@ -11,7 +11,8 @@
 BSTR SysAllocStringLen(const OLECHAR* pch, UINT cch) {
     if (cch > (std::numeric_limits<UINT>::max() - 8) / sizeof(OLECHAR))
         return nullptr;
-    auto* block = static_cast<std::byte*>(std::malloc(sizeof(std::uint32_t) + (cch + 1) * sizeof(OLECHAR)));
+    auto* block =
+        static_cast<std::byte*>(std::malloc(sizeof(std::uint32_t) + (cch + 1) * sizeof(OLECHAR)));
     if (!block)
         return nullptr;
     std::uint32_t bytes = cch * sizeof(OLECHAR);
@@ -90,8 +91,17 @@ namespace {
 
 bool IsNumeric(VARTYPE vt) {
     switch (vt) {
-    case VT_I1: case VT_I2: case VT_I4: case VT_INT: case VT_UI1: case VT_UI2: case VT_UI4:
-    case VT_UINT: case VT_R4: case VT_R8: case VT_BOOL:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_BOOL:
         return true;
     default:
         return false;
@@ -100,18 +110,30 @@ bool IsNumeric(VARTYPE vt) {
 
 double NumberOf(const VARIANT& v) {
     switch (v.vt) {
-    case VT_I1: return v.cVal;
-    case VT_I2: return v.iVal;
-    case VT_I4: return v.lVal;
-    case VT_INT: return v.intVal;
-    case VT_UI1: return v.bVal;
-    case VT_UI2: return v.uiVal;
-    case VT_UI4: return v.ulVal;
-    case VT_UINT: return v.uintVal;
-    case VT_R4: return v.fltVal;
-    case VT_R8: return v.dblVal;
-    case VT_BOOL: return v.boolVal ? -1.0 : 0.0;
-    default: return 0.0;
+    case VT_I1:
+        return v.cVal;
+    case VT_I2:
+        return v.iVal;
+    case VT_I4:
+        return v.lVal;
+    case VT_INT:
+        return v.intVal;
+    case VT_UI1:
+        return v.bVal;
+    case VT_UI2:
+        return v.uiVal;
+    case VT_UI4:
+        return v.ulVal;
+    case VT_UINT:
+        return v.uintVal;
+    case VT_R4:
+        return v.fltVal;
+    case VT_R8:
+        return v.dblVal;
+    case VT_BOOL:
+        return v.boolVal ? -1.0 : 0.0;
+    default:
+        return 0.0;
     }
 }
 
@@ -130,21 +152,42 @@ HRESULT StoreNumber(double d, VARTYPE vt, VARIANT& out) {
     out.vt = vt;
     bool ok = true;
     switch (vt) {
-    case VT_I1: ok = FitInto(d, out.cVal); break;
-    case VT_I2: ok = FitInto(d, out.iVal); break;
-    case VT_I4: ok = FitInto(d, out.lVal); break;
-    case VT_INT: ok = FitInto(d, out.intVal); break;
-    case VT_UI1: ok = FitInto(d, out.bVal); break;
-    case VT_UI2: ok = FitInto(d, out.uiVal); break;
-    case VT_UI4: ok = FitInto(d, out.ulVal); break;
-    case VT_UINT: ok = FitInto(d, out.uintVal); break;
+    case VT_I1:
+        ok = FitInto(d, out.cVal);
+        break;
+    case VT_I2:
+        ok = FitInto(d, out.iVal);
+        break;
+    case VT_I4:
+        ok = FitInto(d, out.lVal);
+        break;
+    case VT_INT:
+        ok = FitInto(d, out.intVal);
+        break;
+    case VT_UI1:
+        ok = FitInto(d, out.bVal);
+        break;
+    case VT_UI2:
+        ok = FitInto(d, out.uiVal);
+        break;
+    case VT_UI4:
+        ok = FitInto(d, out.ulVal);
+        break;
+    case VT_UINT:
+        ok = FitInto(d, out.uintVal);
+        break;
     case VT_R4:
         ok = std::isnan(d) || std::fabs(d) <= std::numeric_limits<float>::max();
         out.fltVal = static_cast<float>(d);
         break;
-    case VT_R8: out.dblVal = d; break;
-    case VT_BOOL: out.boolVal = d != 0.0 ? VARIANT_TRUE : VARIANT_FALSE; break;
-    default: return DISP_E_TYPEMISMATCH;
+    case VT_R8:
+        out.dblVal = d;
+        break;
+    case VT_BOOL:
+        out.boolVal = d != 0.0 ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    default:
+        return DISP_E_TYPEMISMATCH;
     }
     return ok ? S_OK : DISP_E_OVERFLOW;
 }

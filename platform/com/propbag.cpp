@@ -12,15 +12,18 @@ namespace velmora::com {
 
 namespace {
 
-bool HasData(const PropertyMapEntry& e) { return e.name != nullptr; }
-bool AtEnd(const PropertyMapEntry& e) { return !e.name && !e.page; }
+bool HasData(const PropertyMapEntry& e) {
+    return e.name != nullptr;
+}
+bool AtEnd(const PropertyMapEntry& e) {
+    return !e.name && !e.page;
+}
 
 struct NoCaseLess {
     bool operator()(const std::wstring& a, const std::wstring& b) const {
-        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                            [](wchar_t x, wchar_t y) {
-                                                return std::towupper(x) < std::towupper(y);
-                                            });
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](wchar_t x, wchar_t y) { return std::towupper(x) < std::towupper(y); });
     }
 };
 

@@ -13,8 +13,8 @@ namespace velmora::com {
 struct StreamBuffer {
     std::mutex mutex;
     std::vector<BYTE> bytes;
-    std::wstring name;    // element name inside a storage; empty for a free memory stream
-    int openCount = 0;    // streams open on it (storage elements allow one at a time)
+    std::wstring name;     // element name inside a storage; empty for a free memory stream
+    int openCount = 0;     // streams open on it (storage elements allow one at a time)
     bool reverted = false; // the element was destroyed while open
     FILETIME ctime{}, atime{}, mtime{};
 };

@@ -40,9 +40,15 @@ TaskAllocator g_allocator;
 
 } // namespace
 
-void* CoTaskMemAlloc(SIZE_T cb) { return g_allocator.Alloc(cb); }
-void* CoTaskMemRealloc(void* pv, SIZE_T cb) { return g_allocator.Realloc(pv, cb); }
-void CoTaskMemFree(void* pv) { g_allocator.Free(pv); }
+void* CoTaskMemAlloc(SIZE_T cb) {
+    return g_allocator.Alloc(cb);
+}
+void* CoTaskMemRealloc(void* pv, SIZE_T cb) {
+    return g_allocator.Realloc(pv, cb);
+}
+void CoTaskMemFree(void* pv) {
+    g_allocator.Free(pv);
+}
 
 HRESULT CoGetMalloc(DWORD dwMemContext, IMalloc** ppMalloc) {
     if (!ppMalloc)

@@ -11,9 +11,15 @@ struct CRITICAL_SECTION {
 
 inline void InitializeCriticalSection(CRITICAL_SECTION*) {} // the mutex is ready on construction
 inline void DeleteCriticalSection(CRITICAL_SECTION*) {}
-inline void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.lock(); }
-inline void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.unlock(); }
-inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) { return cs->mutex.try_lock(); }
+inline void EnterCriticalSection(CRITICAL_SECTION* cs) {
+    cs->mutex.lock();
+}
+inline void LeaveCriticalSection(CRITICAL_SECTION* cs) {
+    cs->mutex.unlock();
+}
+inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) {
+    return cs->mutex.try_lock();
+}
 
 namespace velmora::win32 {
 

@@ -68,7 +68,8 @@ TEST(Kernel, AllCombinationsTrackTheExactQuotient) {
                     double clamped = std::clamp(exact, 0.0, 255.0);
                     int got = row[4 * c + ch];
                     double frac = exact - std::floor(exact);
-                    // Cancellation in c - m*k, then the division by a small alpha, scale the float error.
+                    // Cancellation in c - m*k, then the division by a small alpha, scale the float
+                    // error.
                     bool nearHalf = std::fabs(frac - 0.5) < 1e-4 + 1e-5 * 255.0 / A;
                     int want = static_cast<int>(std::floor(clamped + 0.5));
                     if (nearHalf ? std::abs(got - want) > 1 : got != want)
@@ -115,7 +116,8 @@ TEST(Kernel, StrideRounding) {
         b = static_cast<std::uint8_t>(rng());
     auto expected = base;
     for (int y = 0; y < h; ++y)
-        UnmatteBuffer(&expected[y * pitch], w, 1, 0, &expected[y * pitch], w, 1, 0, Matte(9, 80, 200));
+        UnmatteBuffer(&expected[y * pitch], w, 1, 0, &expected[y * pitch], w, 1, 0,
+                      Matte(9, 80, 200));
 
     for (int extra : {1, 2, 3}) {
         auto buf = base;
@@ -147,12 +149,14 @@ TEST(Kernel, SwapPixelByteOrder) {
     std::vector<std::uint8_t> buf = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     const auto original = buf;
     SwapPixelByteOrder(buf.data(), 2, 2, 8);
-    EXPECT_EQ(buf, (std::vector<std::uint8_t>{4, 3, 2, 1, 8, 7, 6, 5, 12, 11, 10, 9, 16, 15, 14, 13}));
+    EXPECT_EQ(buf,
+              (std::vector<std::uint8_t>{4, 3, 2, 1, 8, 7, 6, 5, 12, 11, 10, 9, 16, 15, 14, 13}));
     SwapPixelByteOrder(buf.data(), 2, 2, 8);
     EXPECT_EQ(buf, original);
     // Only the given columns; a stride of 11 steps by 8.
     SwapPixelByteOrder(buf.data(), 1, 2, 11);
-    EXPECT_EQ(buf, (std::vector<std::uint8_t>{4, 3, 2, 1, 5, 6, 7, 8, 12, 11, 10, 9, 13, 14, 15, 16}));
+    EXPECT_EQ(buf,
+              (std::vector<std::uint8_t>{4, 3, 2, 1, 5, 6, 7, 8, 12, 11, 10, 9, 13, 14, 15, 16}));
     buf = original;
     SwapPixelByteOrder(buf.data(), 0, 2, 8);
     SwapPixelByteOrder(buf.data(), 2, 0, 8);

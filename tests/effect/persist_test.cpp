@@ -84,8 +84,8 @@ TEST(StreamPersistence, BadAndShortStreamsChangeNothing) {
         ULONG limit;
         HRESULT want;
     } cases[] = {
-        {S_OK, 3, STG_E_READFAULT},         // short, though the stream claims success
-        {S_FALSE, 0, STG_E_READFAULT},      // end of stream
+        {S_OK, 3, STG_E_READFAULT},          // short, though the stream claims success
+        {S_FALSE, 0, STG_E_READFAULT},       // end of stream
         {E_ACCESSDENIED, 4, E_ACCESSDENIED}, // the stream's own failure passes through
     };
     for (const auto& c : cases) {
@@ -100,7 +100,8 @@ TEST(StreamPersistence, BadAndShortStreamsChangeNothing) {
         window.Pump(kId);
     }
 
-    for (const auto& c : {Case{S_OK, 2, STG_E_WRITEFAULT}, Case{STG_E_MEDIUMFULL, 4, STG_E_MEDIUMFULL}}) {
+    for (const auto& c :
+         {Case{S_OK, 2, STG_E_WRITEFAULT}, Case{STG_E_MEDIUMFULL, 4, STG_E_MEDIUMFULL}}) {
         fx.SetProps(&kPresets[2]);
         auto* s = new ScriptedStream(c.hr, c.limit);
         EXPECT_EQ(fx.Stream()->Save(s, TRUE), c.want);
@@ -162,7 +163,8 @@ TEST(StoragePersistence, MissingContentsAndBadArguments) {
     CreateMemoryStorage(&stg);
     fx.Storage()->Save(stg.Get(), TRUE);
     ComPtr<IStream> held;
-    ASSERT_EQ(stg->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &held), S_OK);
+    ASSERT_EQ(stg->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &held),
+              S_OK);
     EXPECT_EQ(fx.Storage()->Load(stg.Get()), STG_E_ACCESSDENIED);
 
     fx.hideStreamPersist = true;

@@ -34,7 +34,9 @@ struct Wired {
     }
 };
 
-std::vector<BYTE> Bytes(const FilterProps& p) { return {p.alpha, p.red, p.green, p.blue}; }
+std::vector<BYTE> Bytes(const FilterProps& p) {
+    return {p.alpha, p.red, p.green, p.blue};
+}
 
 } // namespace
 
@@ -178,8 +180,8 @@ TEST(PluginExtension, FailedKeyRecordsFallBackToDefault) {
         w.fx.SetInterpolationFraction(1.0);
         auto* bad = new ScriptedStream(STG_E_READFAULT, 0);
         ComPtr<IStream> good = StreamOf(Bytes(kGreen));
-        HRESULT hr = firstFails ? w.fx.SetKeyProps(bad, good.Get())
-                                : w.fx.SetKeyProps(good.Get(), bad);
+        HRESULT hr =
+            firstFails ? w.fx.SetKeyProps(bad, good.Get()) : w.fx.SetKeyProps(good.Get(), bad);
         bad->Release();
         EXPECT_EQ(hr, STG_E_READFAULT);
         EXPECT_EQ(w.fx.Props(), kBlack);

@@ -26,7 +26,8 @@ public:
     STDMETHOD(Read)(void* pv, ULONG cb, ULONG* got) override {
         ++reads;
         ULONG n = std::min<ULONG>({cb, limit_, static_cast<ULONG>(data_.size())});
-        std::memcpy(pv, data_.data(), n);
+        if (n)
+            std::memcpy(pv, data_.data(), n);
         if (got)
             *got = n;
         return hr_;

@@ -20,9 +20,10 @@ TEST(Guid, ParseAndFormat) {
     EXPECT_EQ(CLSIDFromString(L"{7FD52380-4E07-101B-AE2D-08002B2EC713}", &parsed), S_OK);
     EXPECT_EQ(parsed, g);
 
-    for (const char* bad : {"", "{", "7FD52380-4E07-101B-AE2D-08002B2EC713",
-                            "{7FD52380-4E07-101B-AE2D-08002B2EC713", "{7FD52380-4E07-101B-AE2D-08002B2EC713}x",
-                            "{7FD52380-4E07-101B-AE2D-08002B2EC71G}", "{7FD52380+4E07-101B-AE2D-08002B2EC713}"}) {
+    for (const char* bad :
+         {"", "{", "7FD52380-4E07-101B-AE2D-08002B2EC713", "{7FD52380-4E07-101B-AE2D-08002B2EC713",
+          "{7FD52380-4E07-101B-AE2D-08002B2EC713}x", "{7FD52380-4E07-101B-AE2D-08002B2EC71G}",
+          "{7FD52380+4E07-101B-AE2D-08002B2EC713}"}) {
         GUID out = g;
         EXPECT_EQ(GuidFromString(bad, &out), CO_E_CLASSSTRING) << bad;
         EXPECT_EQ(out, g) << "untouched on failure";
@@ -41,7 +42,8 @@ TEST(Guid, WindowsIdentifiers) {
     EXPECT_EQ(GuidToString(uuidof<IStream>()), "{0000000C-0000-0000-C000-000000000046}");
     EXPECT_EQ(GuidToString(uuidof<IStorage>()), "{0000000B-0000-0000-C000-000000000046}");
     EXPECT_EQ(GuidToString(uuidof<IPersistStorage>()), "{0000010A-0000-0000-C000-000000000046}");
-    EXPECT_EQ(GuidToString(uuidof<IPersistPropertyBag>()), "{37D84F60-42CB-11CE-8135-00AA004BB851}");
+    EXPECT_EQ(GuidToString(uuidof<IPersistPropertyBag>()),
+              "{37D84F60-42CB-11CE-8135-00AA004BB851}");
     EXPECT_EQ(uuidof<IStream*>(), uuidof<IStream>());
     EXPECT_EQ(E_INVALIDARG, static_cast<HRESULT>(0x80070057));
     EXPECT_EQ(STG_E_FILENOTFOUND, static_cast<HRESULT>(0x80030002));

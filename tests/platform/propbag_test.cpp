@@ -77,7 +77,8 @@ TEST(PropertyBag, MissingValuesSkippedRefusedValuesFail) {
     CreateMemoryPropertyBag(&bag);
     Knob k;
     k.level = 7;
-    EXPECT_EQ(LoadPropertyMap(bag.Get(), nullptr, kMap, &k), S_OK) << "an empty bag changes nothing";
+    EXPECT_EQ(LoadPropertyMap(bag.Get(), nullptr, kMap, &k), S_OK)
+        << "an empty bag changes nothing";
     EXPECT_EQ(k.level, 7);
 
     VARIANT v;

@@ -67,7 +67,8 @@ TEST(MemoryStorage, ShareExclusiveAndFlags) {
     EXPECT_EQ(stg->CreateStream(L"S", kRW | STGM_CREATE, 0, 0, &b), STG_E_ACCESSDENIED);
     a.Reset();
     EXPECT_EQ(stg->OpenStream(L"S", nullptr, STGM_READ | STGM_SHARE_DENY_NONE, 0, &b),
-              STG_E_INVALIDFLAG) << "streams are opened share-exclusive";
+              STG_E_INVALIDFLAG)
+        << "streams are opened share-exclusive";
     EXPECT_EQ(stg->OpenStream(L"S", reinterpret_cast<void*>(1), kR, 0, &b), STG_E_INVALIDPARAMETER);
     EXPECT_EQ(stg->CreateStream(L"T", kRW, 1, 0, &b), STG_E_INVALIDPARAMETER);
     EXPECT_EQ(stg->CreateStream(L"bad/name", kRW, 0, 0, &b), STG_E_INVALIDNAME);

@@ -98,6 +98,7 @@ TEST(MemoryStream, SizeCloneAndCopy) {
     EXPECT_EQ(s->QueryInterface(uuidof<ISequentialStream>(), reinterpret_cast<void**>(&seq)), S_OK);
     seq->Release();
     IStorage* none = reinterpret_cast<IStorage*>(1);
-    EXPECT_EQ(s->QueryInterface(uuidof<IStorage>(), reinterpret_cast<void**>(&none)), E_NOINTERFACE);
+    EXPECT_EQ(s->QueryInterface(uuidof<IStorage>(), reinterpret_cast<void**>(&none)),
+              E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
 }

@@ -5,7 +5,9 @@
 using namespace velmora::win32;
 
 namespace {
-HINSTANCE Module(int n) { return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x5000 + n)); }
+HINSTANCE Module(int n) {
+    return reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(0x5000 + n));
+}
 } // namespace
 
 TEST(StringTable, LoadNarrowAndWide) {

@@ -67,7 +67,9 @@ LRESULT Other(HWND, UINT, WPARAM, LPARAM) {
     return 0;
 }
 
-HWND Handle(int n) { return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1000 + n)); }
+HWND Handle(int n) {
+    return reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1000 + n));
+}
 
 } // namespace
 

@@ -1,0 +1,227 @@
+// The transform services' interfaces and records: bounds, samples, surfaces and their
+// read-write pointers, the task manager, the surface and transform factories.
+#pragma once
+
+#include "../com/objidl.h"
+#include "../win32/event.h"
+
+// --- Bounds and vectors
+enum DXBNDTYPE : DWORD {
+    DXBT_DISCRETE = 0,
+    DXBT_DISCRETE64 = 1,
+    DXBT_CONTINUOUS = 2,
+    DXBT_CONTINUOUS64 = 3,
+};
+enum DXBNDID { DXB_X = 0, DXB_Y = 1, DXB_Z = 2, DXB_T = 3 };
+
+struct DXDBND {
+    LONG Min;
+    LONG Max; // exclusive
+};
+struct DXCBND {
+    float Min;
+    float Max;
+};
+struct DXBNDS {
+    DXBNDTYPE eType;
+    union {
+        DXDBND D[4];
+        DXCBND C[4];
+    } u;
+};
+struct DXVEC {
+    DXBNDTYPE eType;
+    union {
+        LONG D[4];
+        float C[4];
+    } u;
+};
+
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct POINT {
+    LONG x, y;
+};
+
+// --- Samples: 32-bit ARGB, bytes blue, green, red, alpha in memory.
+struct DXSAMPLE {
+    BYTE Blue, Green, Red, Alpha;
+    friend bool operator==(const DXSAMPLE&, const DXSAMPLE&) = default;
+};
+using DXPMSAMPLE = DXSAMPLE; // premultiplied
+using DXBASESAMPLE = DXSAMPLE;
+
+enum DXSAMPLEFORMATENUM : DWORD {
+    DXPF_FLAGSMASK = 0xFFFF0000,
+    DXPF_NONPREMULT = 0x00010000,
+    DXPF_TRANSPARENCY = 0x00020000,
+    DXPF_TRANSLUCENCY = 0x00040000,
+    DXPF_2BITERROR = 0x00200000,
+    DXPF_3BITERROR = 0x00300000,
+    DXPF_4BITERROR = 0x00400000,
+    DXPF_5BITERROR = 0x00500000,
+    DXPF_ERRORMASK = 0x00700000,
+    DXPF_NONSTANDARD = 0x0,
+    DXPF_PMARGB32 = 0x00060001, // premultiplied ARGB, translucent
+    DXPF_ARGB32 = 0x00070002,   // straight ARGB, translucent
+    DXPF_RGB32 = 0x00000003,    // opaque, alpha byte unused
+    DXPF_RGB24 = 0x00000004,    // opaque, three bytes blue, green, red
+};
+
+struct DXNATIVETYPEINFO {
+    BYTE* pCurrentData;
+    BYTE* pFirstByte; // the first sample of the locked area
+    LONG lPitch;      // bytes from one row to the next
+    DWORD dwColorKey;
+};
+
+struct DXPACKEDRECTDESC {
+    DXBASESAMPLE* pSamples;
+    BOOL bPremult;
+    RECT rect;         // relative to the locked area
+    ULONG lRowPadding; // samples between rows of pSamples beyond the rectangle's width
+};
+
+// Lock flags.
+constexpr DWORD DXLOCKF_READ = 0x0;
+constexpr DWORD DXLOCKF_READWRITE = 0x1;
+
+// Codes of the transform facility.
+constexpr HRESULT DXTERR_UNSUPPORTED_FORMAT = MakeHResult(0x887A0003);
+constexpr HRESULT DXTERR_INVALID_BOUNDS = MakeHResult(0x887A0005);
+constexpr HRESULT DXTERR_INVALID_FLAGS = MakeHResult(0x887A0006);
+constexpr HRESULT DXTERR_REQ_TIMEDOUT = MakeHResult(0x887A0008);
+constexpr HRESULT HRESULT_MORE_DATA = MakeHResult(0x800700EA);
+
+// --- Interfaces
+struct IDXBaseObject : IUnknown {
+    STDMETHOD(GetGenerationId)(ULONG* pID) = 0;
+    STDMETHOD(IncrementGenerationId)(BOOL bRefresh) = 0;
+    STDMETHOD(GetObjectSize)(ULONG* pcbSize) = 0;
+};
+VELMORA_DEFINE_UUID(IDXBaseObject, "{59049B87-A9DD-4823-A51D-98F3798BB84D}");
+
+struct IDXSurface;
+
+struct IDXARGBReadPtr : IUnknown {
+    STDMETHOD(GetSurface)(REFIID riid, void** ppSurface) = 0;
+    STDMETHOD_(DXSAMPLEFORMATENUM, GetNativeType)(DXNATIVETYPEINFO* pInfo) = 0;
+    STDMETHOD_(void, MoveToRow)(ULONG y) = 0;
+    STDMETHOD_(void, MoveToXY)(ULONG x, ULONG y) = 0;
+    // Copies cSamples straight samples from the current position (no further than the end of
+    // the row); with bMove the position then goes to the start of the next row, as it does after
+    // PackAndMove and PackPremultAndMove.
+    STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* pSamples, ULONG cSamples, BOOL bMove) = 0;
+    STDMETHOD_(DXPMSAMPLE*, UnpackPremult)(DXPMSAMPLE* pSamples, ULONG cSamples, BOOL bMove) = 0;
+    STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
+};
+VELMORA_DEFINE_UUID(IDXARGBReadPtr, "{76754EA4-8155-4949-BE94-CBE3123D34C0}");
+
+struct IDXARGBReadWritePtr : IDXARGBReadPtr {
+    STDMETHOD_(void, PackAndMove)(const DXSAMPLE* pSamples, ULONG cSamples) = 0;
+    STDMETHOD_(void, PackPremultAndMove)(const DXPMSAMPLE* pSamples, ULONG cSamples) = 0;
+    STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
+    STDMETHOD_(void, FillRect)(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) = 0;
+};
+VELMORA_DEFINE_UUID(IDXARGBReadWritePtr, "{234B3F79-48BD-4533-B72C-440687442A3D}");
+
+struct IDXSurface : IDXBaseObject {
+    STDMETHOD(GetPixelFormat)(GUID* pFormatID, DXSAMPLEFORMATENUM* pSampleFormatEnum) = 0;
+    STDMETHOD(GetBounds)(DXBNDS* pBounds) = 0;
+    STDMETHOD(GetStatusFlags)(DWORD* pdwStatusFlags) = 0;
+    STDMETHOD(SetStatusFlags)(DWORD dwStatusFlags) = 0;
+    // A read or read-write pointer over pBounds (null: the whole surface). Several threads may
+    // hold read-write locks at once as long as their areas do not overlap.
+    STDMETHOD(LockSurface)
+    (const DXBNDS* pBounds, ULONG ulTimeOut, DWORD dwFlags, REFIID riid, void** ppPointer,
+     ULONG* pulGenerationId) = 0;
+};
+VELMORA_DEFINE_UUID(IDXSurface, "{7392F924-0FF6-4163-B414-F9055893FCD0}");
+
+// DirectDraw does not exist here; its surface interface is named so that set-up can ask for it.
+struct IDirectDrawSurface : IUnknown {};
+VELMORA_DEFINE_UUID(IDirectDrawSurface, "{51A2B1D6-B929-467C-99EA-7C5A42245A16}");
+
+// Memory formats a surface factory can create (the format ids of GetPixelFormat).
+constexpr GUID DXFMT_PMARGB32 = velmora::com::MakeGuid("{B9AE6D68-6CBB-453C-96B8-727FA9062A88}");
+constexpr GUID DXFMT_ARGB32 = velmora::com::MakeGuid("{E0175774-789A-4B9A-A54C-25056757272F}");
+constexpr GUID DXFMT_RGB24 = velmora::com::MakeGuid("{CEFCA5B5-0D80-4D3A-999A-908879D5F828}");
+
+struct IDXSurfaceFactory : IUnknown {
+    // A memory surface of the format over the bounds (discrete, x and y; origin 0).
+    STDMETHOD(CreateSurface)
+    (IUnknown* pDirectDraw, const void* pDDSurfaceDesc, const GUID* pFormatID,
+     const DXBNDS* pBounds, DWORD dwFlags, IUnknown* punkOuter, REFIID riid,
+     void** ppDXSurface) = 0;
+    STDMETHOD(CreateFromDDSurface)
+    (IUnknown* pDDrawSurface, const GUID* pFormatID, DWORD dwFlags, IUnknown* punkOuter,
+     REFIID riid, void** ppDXSurface) = 0;
+};
+VELMORA_DEFINE_UUID(IDXSurfaceFactory, "{21745D1D-A07E-4A76-91B3-53ECBCEF379D}");
+
+using PFNDXTASKPROC = void (*)(void* pTaskData, BOOL* pbContinueProcessing);
+using PFNDXAPCPROC = void (*)(DWORD dwData);
+
+struct DXTMTASKINFO {
+    PFNDXTASKPROC pfnTaskProc;
+    void* pTaskData;
+    PFNDXAPCPROC pfnCompletionAPC;
+    DWORD dwCompletionData;
+    const GUID* pRequestID;
+};
+
+struct IDXTaskManager : IUnknown {
+    STDMETHOD(QueryNumProcessors)(ULONG* pulNumProc) = 0;
+    STDMETHOD(SetThreadPoolSize)(ULONG ulNumThreads) = 0;
+    STDMETHOD(GetThreadPoolSize)(ULONG* pulNumThreads) = 0;
+    STDMETHOD(SetConcurrencyLimit)(ULONG ulNumThreads) = 0;
+    STDMETHOD(GetConcurrencyLimit)(ULONG* pulNumThreads) = 0;
+    // Runs every task once on the pool; event i is set when task i has ended. Returns when all
+    // have ended, or after ulWaitPeriod milliseconds (INFINITE: no limit).
+    STDMETHOD(ScheduleTasks)
+    (DXTMTASKINFO TaskInfo[], HANDLE Events[], DWORD TaskIDs[], ULONG ulNumTasks,
+     ULONG ulWaitPeriod) = 0;
+    STDMETHOD(TerminateTasks)(DWORD TaskIDs[], ULONG ulCount, ULONG ulTimeOut) = 0;
+    STDMETHOD(TerminateRequest)(REFIID RequestID, ULONG ulTimeOut) = 0;
+};
+VELMORA_DEFINE_UUID(IDXTaskManager, "{1E1804AB-BE80-4D77-B603-7C6BCE9148BB}");
+
+// The task manager as a service of the transform factory.
+constexpr CLSID CLSID_DXTaskManager =
+    velmora::com::MakeGuid("{4CB26C03-FF93-11D0-817E-0000F87557DB}");
+// The DirectDraw object as a service (not offered here).
+constexpr GUID SID_SDirectDraw = velmora::com::MakeGuid("{618F8AD4-8B7A-11D0-8FCC-00C04FD9189D}");
+// The retained-mode object as a service (mesh transforms only; not offered here).
+constexpr GUID SID_SDirect3DRM = velmora::com::MakeGuid("{2BC49361-8327-11CF-AC4A-0000C03825A1}");
+
+struct IServiceProvider : IUnknown {
+    STDMETHOD(QueryService)(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
+};
+VELMORA_DEFINE_UUID(IServiceProvider, "{6D5140C1-7436-11CE-8034-00AA006009FA}");
+
+struct IDXTransformFactory : IServiceProvider {
+    STDMETHOD(SetService)(REFGUID guidService, IUnknown* pUnkService, BOOL bWeakReference) = 0;
+};
+VELMORA_DEFINE_UUID(IDXTransformFactory, "{B5AD78D2-E003-497F-9B9F-7F7216ABB613}");
+
+struct IDXSurfaceModifier : IUnknown {
+    STDMETHOD(SetFillColor)(DXSAMPLE Color) = 0;
+    STDMETHOD(SetBounds)(const DXBNDS* pBounds) = 0;
+    STDMETHOD(SetForeground)(IDXSurface* pSurface, BOOL bTile, const POINT* pOrigin) = 0;
+    STDMETHOD(GetForeground)(IDXSurface** ppSurface, BOOL* pbTile, POINT* pOrigin) = 0;
+};
+VELMORA_DEFINE_UUID(IDXSurfaceModifier, "{6AA44F14-B856-47BE-A829-90984C52C313}");
+constexpr CLSID CLSID_DXSurfaceModifier =
+    velmora::com::MakeGuid("{3E669F1D-9C23-11D1-9053-00C04FD9189D}");
+
+// The platform's services. The factory is what a host hands a transform as its site; it offers
+// the surface factory (service IDXSurfaceFactory) and the task manager (CLSID_DXTaskManager).
+// processors: the count the task manager reports and its pool size; 0 means the hardware's.
+HRESULT DXCreateTransformFactory(ULONG processors, IDXTransformFactory** ppFactory);
+HRESULT DXCreateTaskManager(ULONG processors, IDXTaskManager** ppTaskManager);
+HRESULT DXCreateSurfaceFactory(IDXSurfaceFactory** ppFactory);
+HRESULT DXCreateSurfaceModifier(IUnknown* punkOuter, REFIID riid, void** ppv);
+// A surface over memory the caller owns and keeps alive (pitch may be negative for bottom-up).
+HRESULT DXCreateSurfaceOnMemory(DWORD sampleFormat, void* bits, LONG pitch, ULONG width,
+                                ULONG height, IDXSurface** ppSurface);

@@ -1,0 +1,168 @@
+// Pieces shared by the surfaces of this platform: lock-argument checks and the read pointer's
+// cursor and read operations, over rows a derived pointer supplies.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+
+#include "dxtrans.h"
+
+namespace velmora::dxtrans {
+
+// A locked area in the surface's own coordinates (maxima exclusive).
+struct Area {
+    LONG left = 0, top = 0, right = 0, bottom = 0;
+
+    ULONG Width() const { return static_cast<ULONG>(right - left); }
+    ULONG Height() const { return static_cast<ULONG>(bottom - top); }
+    bool Empty() const { return right <= left || bottom <= top; }
+    bool Overlaps(const Area& o) const {
+        return !Empty() && !o.Empty() && left < o.right && o.left < right && top < o.bottom &&
+               o.top < bottom;
+    }
+};
+
+// The whole-surface bounds of a w x h surface.
+inline DXBNDS SurfaceBounds(LONG left, LONG top, LONG right, LONG bottom) {
+    DXBNDS b{};
+    b.eType = DXBT_DISCRETE;
+    b.u.D[DXB_X] = {left, right};
+    b.u.D[DXB_Y] = {top, bottom};
+    b.u.D[DXB_Z] = {0, 1};
+    b.u.D[DXB_T] = {0, 1};
+    return b;
+}
+
+// Checks LockSurface's arguments against the surface's bounds and gives the area to lock.
+// Bounds must be discrete (E_INVALIDARG) and inside the surface on every axis, each axis
+// running forwards (DXTERR_INVALID_BOUNDS); empty areas are allowed and overlap nothing.
+inline HRESULT CheckLock(const DXBNDS* bounds, const DXBNDS& whole, DWORD flags, REFIID riid,
+                         Area* area) {
+    if (flags & ~DXLOCKF_READWRITE)
+        return DXTERR_INVALID_FLAGS;
+    if (riid == uuidof<IDXARGBReadWritePtr>()) {
+        if (!(flags & DXLOCKF_READWRITE))
+            return E_INVALIDARG; // a read lock cannot give a writing pointer
+    } else if (riid != uuidof<IDXARGBReadPtr>()) {
+        return E_NOINTERFACE;
+    }
+    const DXBNDS& b = bounds ? *bounds : whole;
+    if (b.eType != DXBT_DISCRETE)
+        return E_INVALIDARG;
+    for (int axis = 0; axis < 4; ++axis) {
+        const DXDBND& d = b.u.D[axis];
+        const DXDBND& w = whole.u.D[axis];
+        if (d.Min > d.Max || d.Min < w.Min || d.Max > w.Max)
+            return DXTERR_INVALID_BOUNDS;
+    }
+    *area = {b.u.D[DXB_X].Min, b.u.D[DXB_Y].Min, b.u.D[DXB_X].Max, b.u.D[DXB_Y].Max};
+    return S_OK;
+}
+
+// IUnknown, the cursor and the read operations of a pointer over a locked area of width x
+// height samples. Moving ("bMove", "AndMove") goes to the start of the next row. Row operations
+// stop at the end of the row; rectangles that are not inside the area are ignored whole.
+template <class I>
+class PointerBase : public I {
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        if (riid == uuidof<IUnknown>() || riid == uuidof<IDXARGBReadPtr>() ||
+            (writable_ && riid == uuidof<IDXARGBReadWritePtr>())) {
+            *ppv = static_cast<I*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override {
+        ULONG n = --refs_;
+        if (n == 0)
+            LastRelease();
+        return n;
+    }
+
+    STDMETHOD(GetSurface)(REFIID riid, void** ppSurface) override {
+        if (!ppSurface)
+            return E_POINTER;
+        return Owner()->QueryInterface(riid, ppSurface);
+    }
+    STDMETHOD_(void, MoveToRow)(ULONG y) override {
+        x_ = 0;
+        y_ = y;
+    }
+    STDMETHOD_(void, MoveToXY)(ULONG x, ULONG y) override {
+        x_ = x;
+        y_ = y;
+    }
+    STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* pSamples, ULONG cSamples, BOOL bMove) override {
+        return UnpackAt(pSamples, cSamples, bMove, false);
+    }
+    STDMETHOD_(DXPMSAMPLE*, UnpackPremult)
+    (DXPMSAMPLE* pSamples, ULONG cSamples, BOOL bMove) override {
+        return UnpackAt(pSamples, cSamples, bMove, true);
+    }
+    STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC* d) override {
+        if (!d || !d->pSamples || !Inside(d->rect))
+            return;
+        ULONG w = static_cast<ULONG>(d->rect.right - d->rect.left);
+        std::size_t stride = std::size_t{w} + d->lRowPadding;
+        for (LONG y = d->rect.top; y < d->rect.bottom; ++y)
+            ReadRow(static_cast<ULONG>(d->rect.left), static_cast<ULONG>(y), w,
+                    d->pSamples + stride * static_cast<std::size_t>(y - d->rect.top),
+                    d->bPremult != FALSE);
+    }
+
+protected:
+    PointerBase() = default;
+    ~PointerBase() = default;
+
+    // n samples of row y from column x on (all inside the area) into out.
+    virtual void ReadRow(ULONG x, ULONG y, ULONG n, DXSAMPLE* out, bool premult) = 0;
+    virtual IUnknown* Owner() = 0;
+    virtual void LastRelease() = 0;
+
+    void Reset(ULONG width, ULONG height, bool writable) {
+        refs_ = 1;
+        width_ = width;
+        height_ = height;
+        writable_ = writable;
+        x_ = y_ = 0;
+    }
+    // How many of n samples from the cursor lie inside the area.
+    ULONG RunAtCursor(ULONG n) const {
+        if (y_ >= height_ || x_ >= width_)
+            return 0;
+        return std::min(n, width_ - x_);
+    }
+    void NextRow() {
+        x_ = 0;
+        ++y_;
+    }
+    bool Inside(const RECT& r) const {
+        return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom &&
+               static_cast<ULONG>(r.right) <= width_ && static_cast<ULONG>(r.bottom) <= height_;
+    }
+
+    ULONG width_ = 0, height_ = 0;
+    ULONG x_ = 0, y_ = 0;
+    bool writable_ = false;
+
+private:
+    DXSAMPLE* UnpackAt(DXSAMPLE* p, ULONG n, BOOL move, bool premult) {
+        if (!p)
+            return p;
+        if (ULONG run = RunAtCursor(n))
+            ReadRow(x_, y_, run, p, premult);
+        if (move)
+            NextRow();
+        return p;
+    }
+
+    std::atomic<ULONG> refs_{1};
+};
+
+} // namespace velmora::dxtrans

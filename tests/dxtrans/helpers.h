@@ -1,0 +1,84 @@
+// Small helpers shared by the transform-service tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/com/unknown.h"
+#include "platform/dxtrans/dxtrans.h"
+
+namespace dxtest {
+
+using velmora::com::ComPtr;
+
+inline DXBNDS Bounds(LONG x0, LONG y0, LONG x1, LONG y1) {
+    DXBNDS b{};
+    b.eType = DXBT_DISCRETE;
+    b.u.D[DXB_X] = {x0, x1};
+    b.u.D[DXB_Y] = {y0, y1};
+    b.u.D[DXB_Z] = {0, 1};
+    b.u.D[DXB_T] = {0, 1};
+    return b;
+}
+
+inline GUID FormatId(DWORD format) {
+    switch (format) {
+    case DXPF_PMARGB32:
+        return DXFMT_PMARGB32;
+    case DXPF_ARGB32:
+        return DXFMT_ARGB32;
+    default:
+        return DXFMT_RGB24;
+    }
+}
+
+inline ComPtr<IDXSurface> NewSurface(DWORD format, LONG w, LONG h) {
+    ComPtr<IDXSurfaceFactory> factory;
+    EXPECT_EQ(DXCreateSurfaceFactory(&factory), S_OK);
+    GUID id = FormatId(format);
+    DXBNDS b = Bounds(0, 0, w, h);
+    ComPtr<IDXSurface> s;
+    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &id, &b, 0, nullptr, uuidof<IDXSurface>(),
+                                     reinterpret_cast<void**>(&s)),
+              S_OK);
+    return s;
+}
+
+inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr,
+                                          HRESULT expect = S_OK) {
+    ComPtr<IDXARGBReadWritePtr> p;
+    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
+                             reinterpret_cast<void**>(&p), nullptr),
+              expect);
+    return p;
+}
+
+inline ComPtr<IDXARGBReadPtr> LockRead(IDXSurface* s, const DXBNDS* b = nullptr,
+                                       HRESULT expect = S_OK) {
+    ComPtr<IDXARGBReadPtr> p;
+    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
+                             reinterpret_cast<void**>(&p), nullptr),
+              expect);
+    return p;
+}
+
+inline ULONG Generation(IDXBaseObject* o) {
+    ULONG id = 0;
+    EXPECT_EQ(o->GetGenerationId(&id), S_OK);
+    return id;
+}
+
+// The whole locked area as samples, row after row.
+inline std::vector<DXSAMPLE> ReadAll(IDXARGBReadPtr* p, ULONG w, ULONG h, bool premult) {
+    std::vector<DXSAMPLE> v(std::size_t{w} * h);
+    DXPACKEDRECTDESC d{v.data(), premult, {0, 0, static_cast<LONG>(w), static_cast<LONG>(h)}, 0};
+    p->UnpackRect(&d);
+    return v;
+}
+
+inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
+    return {b, g, r, a};
+}
+
+} // namespace dxtest

@@ -1,0 +1,49 @@
+#include "module.h"
+
+#include <mutex>
+#include <vector>
+
+#include "filter_props.h"
+#include "platform/win32/strings.h"
+
+namespace velmora {
+namespace {
+
+std::mutex g_mutex;
+HINSTANCE g_module = nullptr;
+std::vector<std::function<void()>> g_termFuncs;
+
+} // namespace
+
+void SetModuleInstance(HINSTANCE module) {
+    std::lock_guard lock(g_mutex);
+    g_module = module;
+    AddPresetStrings(module);
+}
+
+HINSTANCE ModuleInstance() {
+    std::lock_guard lock(g_mutex);
+    if (!g_module) {
+        // Linked into a program rather than loaded: the image holding this code.
+        g_module = win32::ModuleFromAddress(&kPresets);
+        AddPresetStrings(g_module);
+    }
+    return g_module;
+}
+
+void AddTermFunc(std::function<void()> f) {
+    std::lock_guard lock(g_mutex);
+    g_termFuncs.push_back(std::move(f));
+}
+
+void RunTermFuncs() {
+    std::vector<std::function<void()>> funcs;
+    {
+        std::lock_guard lock(g_mutex);
+        funcs.swap(g_termFuncs);
+    }
+    for (auto it = funcs.rbegin(); it != funcs.rend(); ++it)
+        (*it)();
+}
+
+} // namespace velmora

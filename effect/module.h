@@ -1,0 +1,19 @@
+// Module-wide services of the plug-in: its instance handle and the clean-up run at unload.
+#pragma once
+
+#include <functional>
+
+#include "platform/com/types.h"
+
+namespace velmora {
+
+// The module's instance handle, with its string table in place.
+HINSTANCE ModuleInstance();
+// Records the handle the loader gave (at process attach); strings are added for it.
+void SetModuleInstance(HINSTANCE module);
+
+// Work to run when the module unloads, last added first.
+void AddTermFunc(std::function<void()> f);
+void RunTermFuncs();
+
+} // namespace velmora

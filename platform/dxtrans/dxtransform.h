@@ -1,0 +1,68 @@
+// The transform interfaces a host calls: IDXTransform (with IDXBaseObject) and the IDXEffect
+// properties; and the mesh builder the base accepts for mesh transforms.
+#pragma once
+
+#include "../com/ocidl.h"
+#include "dxtrans.h"
+
+// Miscellaneous flags: options in the low word, capabilities in the high word.
+constexpr DWORD DXTMF_BLEND_WITH_OUTPUT = 0x1;
+constexpr DWORD DXTMF_DITHER_OUTPUT = 0x2;
+constexpr DWORD DXTMF_OPTIONS_MASK = 0xFFFF;
+constexpr DWORD DXTMF_VALID_OPTIONS = DXTMF_BLEND_WITH_OUTPUT | DXTMF_DITHER_OUTPUT;
+constexpr DWORD DXTMF_BLEND_SUPPORTED = 0x10000;
+constexpr DWORD DXTMF_DITHER_SUPPORTED = 0x20000;
+constexpr DWORD DXTMF_INPLACE_OPERATION = 0x1000000;
+constexpr DWORD DXTMF_BOUNDS_SUPPORTED = 0x2000000;
+constexpr DWORD DXTMF_PLACEMENT_SUPPORTED = 0x4000000;
+constexpr DWORD DXTMF_QUALITY_SUPPORTED = 0x8000000;
+
+constexpr DWORD DXINOUTF_OPTIONAL = 0x1;
+
+struct IDXTransform : IDXBaseObject {
+    STDMETHOD(Setup)
+    (IUnknown* const* punkInputs, ULONG ulNumInputs, IUnknown* const* punkOutputs,
+     ULONG ulNumOutputs, DWORD dwFlags) = 0;
+    STDMETHOD(Execute)
+    (const GUID* pRequestID, const DXBNDS* pClipBnds, const DXVEC* pPlacement) = 0;
+    STDMETHOD(MapBoundsIn2Out)
+    (const DXBNDS* pInBounds, ULONG ulNumInBnds, ULONG ulOutIndex, DXBNDS* pOutBounds) = 0;
+    STDMETHOD(MapBoundsOut2In)
+    (ULONG ulOutIndex, const DXBNDS* pOutBounds, ULONG ulInIndex, DXBNDS* pInBounds) = 0;
+    STDMETHOD(SetMiscFlags)(DWORD dwMiscFlags) = 0;
+    STDMETHOD(GetMiscFlags)(DWORD* pdwMiscFlags) = 0;
+    STDMETHOD(GetInOutInfo)
+    (BOOL bIsOutput, ULONG ulIndex, DWORD* pdwFlags, GUID* pIDs, ULONG* pcIDs,
+     IUnknown** ppUnkCurrentObject) = 0;
+    STDMETHOD(SetQuality)(float fQuality) = 0;
+    STDMETHOD(GetQuality)(float* fQuality) = 0;
+};
+VELMORA_DEFINE_UUID(IDXTransform, "{91B7AB0C-AF36-45A2-9B82-BE8BF38F3098}");
+
+struct IDXEffect : IDispatch {
+    STDMETHOD(get_Capabilities)(LONG* pVal) = 0;
+    STDMETHOD(get_Progress)(float* pVal) = 0;
+    STDMETHOD(put_Progress)(float newVal) = 0;
+    STDMETHOD(get_StepResolution)(float* pVal) = 0;
+    STDMETHOD(get_Duration)(float* pVal) = 0;
+    STDMETHOD(put_Duration)(float newVal) = 0;
+};
+VELMORA_DEFINE_UUID(IDXEffect, "{E31FB81B-1335-11D1-8189-0000F87557DB}");
+
+// Dispatch ids of the IDXEffect properties.
+constexpr DISPID DISPID_DXE_CAPABILITIES = 10000;
+constexpr DISPID DISPID_DXE_PROGRESS = 10001;
+constexpr DISPID DISPID_DXE_STEPRESOLUTION = 10002;
+constexpr DISPID DISPID_DXE_DURATION = 10003;
+
+struct D3DVECTOR {
+    float x, y, z;
+};
+struct D3DRMBOX {
+    D3DVECTOR min, max;
+};
+
+struct IDirect3DRMMeshBuilder3 : IUnknown {
+    STDMETHOD(GetBox)(D3DRMBOX* pBox) = 0;
+};
+VELMORA_DEFINE_UUID(IDirect3DRMMeshBuilder3, "{351AAF37-A839-40A0-99E3-4AF0329F12B9}");

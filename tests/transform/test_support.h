@@ -1,0 +1,112 @@
+// Shared doubles for the transform and effect suites: a surface that wraps a real memory
+// surface and can misreport or fail on cue, and helpers to make sites and surfaces.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
+
+#include "platform/com/object.h"
+#include "platform/dxtrans/dxtransform.h"
+#include "transform/dxbase.h"
+
+namespace velmora::test {
+
+using com::ComPtr;
+
+inline ComPtr<IDXTransformFactory> MakeSite(ULONG processors) {
+    ComPtr<IDXTransformFactory> f;
+    EXPECT_EQ(DXCreateTransformFactory(processors, &f), S_OK);
+    return f;
+}
+
+inline ComPtr<IDXSurface> MakeSurface(const GUID& format, LONG width, LONG height) {
+    ComPtr<IDXSurfaceFactory> factory;
+    EXPECT_EQ(DXCreateSurfaceFactory(&factory), S_OK);
+    DXBNDS b = dxbounds::Discrete(0, width, 0, height);
+    ComPtr<IDXSurface> s;
+    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &format, &b, 0, nullptr,
+                                     uuidof<IDXSurface>(), reinterpret_cast<void**>(&s)),
+              S_OK);
+    return s;
+}
+
+// A lock pointer that gives nothing; for surfaces whose locks never reach real memory.
+class NullPointer final
+    : public com::SimpleObject<NullPointer, IDXARGBReadWritePtr, IDXARGBReadPtr> {
+public:
+    STDMETHOD(GetSurface)(REFIID, void**) override { return E_NOTIMPL; }
+    STDMETHOD_(DXSAMPLEFORMATENUM, GetNativeType)(DXNATIVETYPEINFO* info) override {
+        *info = {};
+        return DXPF_RGB24;
+    }
+    STDMETHOD_(void, MoveToRow)(ULONG) override {}
+    STDMETHOD_(void, MoveToXY)(ULONG, ULONG) override {}
+    STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* p, ULONG, BOOL) override { return p; }
+    STDMETHOD_(DXPMSAMPLE*, UnpackPremult)(DXPMSAMPLE* p, ULONG, BOOL) override { return p; }
+    STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC*) override { ++unpacks; }
+    STDMETHOD_(void, PackAndMove)(const DXSAMPLE*, ULONG) override {}
+    STDMETHOD_(void, PackPremultAndMove)(const DXPMSAMPLE*, ULONG) override {}
+    STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC*) override {}
+    STDMETHOD_(void, FillRect)(const RECT*, DXPMSAMPLE, BOOL) override {}
+    inline static std::atomic<int> unpacks{0};
+};
+
+// Wraps a real surface; its generation id, bounds, format and lock result can be set by a test.
+class FakeSurface final : public com::SimpleObject<FakeSurface, IDXSurface, IDXBaseObject> {
+public:
+    explicit FakeSurface(ComPtr<IDXSurface> inner) : inner_(std::move(inner)) {}
+
+    STDMETHOD(GetGenerationId)(ULONG* id) override {
+        *id = generation;
+        return S_OK;
+    }
+    STDMETHOD(IncrementGenerationId)(BOOL) override {
+        ++generation;
+        return S_OK;
+    }
+    STDMETHOD(GetObjectSize)(ULONG* size) override { return inner_->GetObjectSize(size); }
+    STDMETHOD(GetPixelFormat)(GUID* id, DXSAMPLEFORMATENUM* format) override {
+        if (formatOverride && format) {
+            *format = *formatOverride;
+            return S_OK;
+        }
+        return inner_->GetPixelFormat(id, format);
+    }
+    STDMETHOD(GetBounds)(DXBNDS* b) override {
+        if (FAILED(boundsResult))
+            return boundsResult;
+        if (boundsOverride) {
+            *b = *boundsOverride;
+            return S_OK;
+        }
+        return inner_->GetBounds(b);
+    }
+    STDMETHOD(GetStatusFlags)(DWORD* f) override { return inner_->GetStatusFlags(f); }
+    STDMETHOD(SetStatusFlags)(DWORD f) override { return inner_->SetStatusFlags(f); }
+    STDMETHOD(LockSurface)
+    (const DXBNDS* b, ULONG timeout, DWORD flags, REFIID riid, void** pp, ULONG* gen) override {
+        ++locks;
+        if (FAILED(lockResult))
+            return lockResult;
+        if (nullLocks) {
+            *pp = static_cast<IDXARGBReadWritePtr*>(new NullPointer);
+            return S_OK;
+        }
+        return inner_->LockSurface(b, timeout, flags, riid, pp, gen);
+    }
+
+    ULONG generation = 5;
+    HRESULT lockResult = S_OK;
+    HRESULT boundsResult = S_OK;
+    const DXBNDS* boundsOverride = nullptr;
+    const DXSAMPLEFORMATENUM* formatOverride = nullptr;
+    bool nullLocks = false;
+    std::atomic<int> locks{0};
+
+private:
+    ComPtr<IDXSurface> inner_;
+};
+
+} // namespace velmora::test

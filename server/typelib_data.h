@@ -1,0 +1,8 @@
+// The module's type library, described as data.
+#pragma once
+
+#include "platform/com/typelib.h"
+
+namespace velmora {
+extern const com::TypeLibDesc kVelmoraTypeLib;
+} // namespace velmora

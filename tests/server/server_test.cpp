@@ -1,0 +1,354 @@
+// The module as a host meets it: loaded by path or found through the registry, never linked.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "effect/velmora.h"
+#include "platform/com/activation.h"
+#include "platform/com/registry.h"
+#include "platform/com/typelib.h"
+#include "platform/win32/module.h"
+
+using velmora::com::ComPtr;
+
+namespace {
+
+// A registry file of the test's own.
+class TempRegistry {
+public:
+    TempRegistry() {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("velmora-reg-" + std::to_string(::getpid()) + "-" + std::to_string(++counter_));
+        std::filesystem::create_directories(dir_);
+        path_ = (dir_ / "registry.reg").string();
+        setenv("VELMORA_REGISTRY", path_.c_str(), 1);
+    }
+    ~TempRegistry() {
+        unsetenv("VELMORA_REGISTRY");
+        std::filesystem::remove_all(dir_);
+    }
+    const std::string& Path() const { return path_; }
+    std::string Text() const {
+        std::ifstream in(path_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+private:
+    inline static int counter_ = 0;
+    std::filesystem::path dir_;
+    std::string path_;
+};
+
+struct Module {
+    HMODULE handle = LoadLibraryA(VELMORA_MODULE_PATH);
+    ~Module() { FreeLibrary(handle); }
+    template <class F>
+    F Get(const char* name) {
+        return reinterpret_cast<F>(GetProcAddress(handle, name));
+    }
+    HRESULT CanUnload() { return Get<HRESULT (*)()>("DllCanUnloadNow")(); }
+    HRESULT ClassObject(REFCLSID clsid, IClassFactory** out) {
+        return Get<HRESULT (*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(
+            clsid, uuidof<IClassFactory>(), reinterpret_cast<void**>(out));
+    }
+    HRESULT Register() { return Get<HRESULT (*)()>("DllRegisterServer")(); }
+    HRESULT Unregister() { return Get<HRESULT (*)()>("DllUnregisterServer")(); }
+};
+
+// Every key below HKCR, with its values, as "path|name=data" lines.
+void Collect(HKEY key, const std::string& path, std::set<std::string>* out) {
+    DWORD size = 0;
+    for (const char* name : {"", "ThreadingModel", "Version"}) {
+        std::string value;
+        if (velmora::registry::ReadString(HKEY_CLASSES_ROOT, path, name, &value))
+            out->insert(path + "|" + name + "=" + value);
+    }
+    out->insert(path);
+    for (DWORD i = 0;; ++i) {
+        char sub[256];
+        size = sizeof sub;
+        if (RegEnumKeyExA(key, i, sub, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        HKEY child = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(key, sub, 0, KEY_READ, &child), ERROR_SUCCESS);
+        Collect(child, path.empty() ? sub : path + "\\" + sub, out);
+        RegCloseKey(child);
+    }
+}
+
+std::set<std::string> Everything() {
+    std::set<std::string> all;
+    Collect(HKEY_CLASSES_ROOT, "", &all);
+    all.erase("");
+    return all;
+}
+
+const std::string kEffect = "{6B1F2C40-8E3A-4D57-A1C9-3F0E5D7B2A91}";
+const std::string kLib = "{2D8B5E31-7F04-4A6C-9E1B-C5A3F7D02E48}";
+
+} // namespace
+
+TEST(Server, LockCountingAndClassObjects) {
+    Module m;
+    ASSERT_NE(m.handle, nullptr) << velmora::win32::LastLoadError();
+    EXPECT_EQ(m.CanUnload(), S_OK);
+
+    ComPtr<IClassFactory> a, b;
+    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &a), S_OK);
+    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &b), S_OK);
+    EXPECT_EQ(a.Get(), b.Get()) << "one class object per class";
+    EXPECT_EQ(m.CanUnload(), S_FALSE) << "client references hold the module";
+    b.Reset();
+    EXPECT_EQ(m.CanUnload(), S_FALSE);
+
+    ComPtr<IUnknown> effect;
+    ASSERT_EQ(a->CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
+              S_OK);
+    a.Reset();
+    EXPECT_EQ(m.CanUnload(), S_FALSE) << "a live object holds the module";
+    effect.Reset();
+    EXPECT_EQ(m.CanUnload(), S_OK);
+
+    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &a), S_OK);
+    a->LockServer(TRUE);
+    a.Reset();
+    EXPECT_EQ(m.CanUnload(), S_FALSE);
+    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &a), S_OK);
+    a->LockServer(FALSE);
+    a.Reset();
+    EXPECT_EQ(m.CanUnload(), S_OK);
+
+    IClassFactory* none = reinterpret_cast<IClassFactory*>(1);
+    EXPECT_EQ(m.ClassObject(GUID_NULL, &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    auto get = m.Get<HRESULT (*)(REFCLSID, REFIID, void**)>("DllGetClassObject");
+    EXPECT_EQ(get(CLSID_Velmora, uuidof<IClassFactory>(), nullptr), E_POINTER);
+}
+
+TEST(Server, OneClassObjectUnderConcurrentFirstCalls) {
+    for (int round = 0; round < 5; ++round) {
+        Module m; // a fresh load each round: no class object yet
+        std::vector<IClassFactory*> got(8, nullptr);
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 8; ++i)
+            threads.emplace_back([&, i] { m.ClassObject(CLSID_Velmora, &got[i]); });
+        for (auto& t : threads)
+            t.join();
+        for (auto* f : got) {
+            EXPECT_EQ(f, got[0]);
+            f->Release();
+        }
+        EXPECT_EQ(m.CanUnload(), S_OK);
+    }
+}
+
+TEST(Server, AggregationThroughTheClassObject) {
+    Module m;
+    ComPtr<IClassFactory> f;
+    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &f), S_OK);
+    struct Outer : IUnknown {
+        STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
+        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+        STDMETHOD_(ULONG, Release)() override { return --refs; }
+        ULONG refs = 1;
+    } outer;
+    void* p = nullptr;
+    EXPECT_EQ(f->CreateInstance(&outer, uuidof<IDXTransform>(), &p), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(f->CreateInstance(nullptr, uuidof<IDXTransform>(), nullptr), E_POINTER);
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(f->CreateInstance(&outer, uuidof<IUnknown>(), reinterpret_cast<void**>(&inner)),
+              S_OK);
+    IDXTransform* t = nullptr;
+    ASSERT_EQ(inner->QueryInterface(uuidof<IDXTransform>(), reinterpret_cast<void**>(&t)), S_OK);
+    EXPECT_EQ(outer.refs, 2u);
+    t->Release();
+    EXPECT_EQ(inner->Release(), 0u);
+    EXPECT_EQ(outer.refs, 1u);
+}
+
+TEST(Server, RegistrationWritesExactlyTheTables) {
+    TempRegistry reg;
+    Module m;
+    char path[4096];
+    ASSERT_GT(GetModuleFileNameA(m.handle, path, sizeof path), 0u);
+    EXPECT_EQ(m.Unregister(), S_OK) << "never registered: still a success";
+    ASSERT_EQ(m.Register(), S_OK) << velmora::registry::LastError();
+
+    const std::string clsidKey = "CLSID\\" + kEffect;
+    const std::set<std::string> expected = {
+        "Tarnwell.Velmora.1",
+        "Tarnwell.Velmora.1|=Tarnwell Velmora",
+        "Tarnwell.Velmora.1\\CLSID",
+        "Tarnwell.Velmora.1\\CLSID|=" + kEffect,
+        "Tarnwell.Velmora",
+        "Tarnwell.Velmora|=Tarnwell Velmora",
+        "Tarnwell.Velmora\\CLSID",
+        "Tarnwell.Velmora\\CLSID|=" + kEffect,
+        "Tarnwell.Velmora\\CurVer",
+        "Tarnwell.Velmora\\CurVer|=Tarnwell.Velmora.1",
+        "CLSID",
+        clsidKey,
+        clsidKey + "|=Tarnwell Velmora",
+        clsidKey + "\\ProgID",
+        clsidKey + "\\ProgID|=Tarnwell.Velmora.1",
+        clsidKey + "\\VersionIndependentProgID",
+        clsidKey + "\\VersionIndependentProgID|=Tarnwell.Velmora",
+        clsidKey + "\\Programmable",
+        clsidKey + "\\InprocServer32",
+        clsidKey + "\\InprocServer32|=" + std::string(path),
+        clsidKey + "\\InprocServer32|ThreadingModel=Both",
+        clsidKey + "\\TypeLib",
+        clsidKey + "\\TypeLib|=" + kLib,
+        // The image-transform category, as the categories manager writes it.
+        clsidKey + "\\Implemented Categories",
+        clsidKey + "\\Implemented Categories\\{C501EDBE-9E70-11D1-9053-00C04FD9189D}",
+    };
+    std::set<std::string> all = Everything();
+    std::set<std::string> classKeys, libKeys;
+    for (const auto& e : all)
+        (e.rfind("TypeLib", 0) == 0 || e.rfind("Interface", 0) == 0 ? libKeys : classKeys)
+            .insert(e);
+    EXPECT_EQ(classKeys, expected);
+    EXPECT_TRUE(libKeys.count("TypeLib\\" + kLib + "\\1.0|=Velmora 1.0 Type Library"));
+    EXPECT_TRUE(libKeys.count("TypeLib\\" + kLib + "\\1.0\\0\\win32|=" + std::string(path)));
+    EXPECT_TRUE(libKeys.count("Interface\\{B7FF1AED-44A4-4ACB-82A0-E2EABA2EA7FC}|=IVelmora"));
+
+    // ProgIDs of both forms resolve.
+    CLSID clsid{};
+    EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Velmora", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_Velmora);
+    EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Velmora.1", &clsid), S_OK);
+    EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Nothing", &clsid), CO_E_CLASSSTRING);
+
+    // Registering twice changes nothing; unregistering leaves only the kept CLSID key.
+    const std::string once = reg.Text();
+    ASSERT_EQ(m.Register(), S_OK);
+    EXPECT_EQ(reg.Text(), once);
+    ASSERT_EQ(m.Unregister(), S_OK);
+    EXPECT_EQ(Everything(), (std::set<std::string>{"CLSID", "Interface", "TypeLib"}));
+}
+
+TEST(Server, CreatedByClsidAndDrivenByName) {
+    TempRegistry reg;
+    {
+        Module m;
+        ASSERT_EQ(m.Register(), S_OK);
+    }
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(CoCreateInstance(CLSID_Velmora, nullptr, CLSCTX_INPROC_SERVER, uuidof<IDispatch>(),
+                               reinterpret_cast<void**>(&dispatch)),
+              S_OK);
+    UINT count = 0;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+
+    DISPID ids[1];
+    OLECHAR name[] = L"duration";
+    LPOLESTR names[] = {name};
+    ASSERT_EQ(dispatch->GetIDsOfNames(GUID_NULL, names, 1, 0, ids), S_OK);
+    EXPECT_EQ(ids[0], DISPID_DXE_DURATION);
+    OLECHAR bogus[] = L"Bogus";
+    names[0] = bogus;
+    EXPECT_EQ(dispatch->GetIDsOfNames(GUID_NULL, names, 1, 0, ids), DISP_E_UNKNOWNNAME);
+
+    DISPPARAMS none{};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(dispatch->Invoke(DISPID_DXE_DURATION, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none,
+                               &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result.vt, VT_R4);
+    EXPECT_EQ(result.fltVal, 0.5f);
+
+    // A put of Progress by dispatch, with the value as a string that converts.
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocString(L"0.25");
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&arg, &put, 1, 1};
+    EXPECT_EQ(dispatch->Invoke(DISPID_DXE_PROGRESS, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
+                               nullptr, nullptr, nullptr),
+              S_OK);
+    VariantClear(&arg);
+    ComPtr<IDXEffect> effect;
+    ASSERT_EQ(dispatch->QueryInterface(uuidof<IDXEffect>(), reinterpret_cast<void**>(&effect)),
+              S_OK);
+    float progress = 0;
+    effect->get_Progress(&progress);
+    EXPECT_EQ(progress, 0.25f);
+
+    // A refused value comes back as an exception carrying the effect's code.
+    arg.vt = VT_R4;
+    arg.fltVal = 2.0f;
+    EXCEPINFO info{};
+    EXPECT_EQ(dispatch->Invoke(DISPID_DXE_PROGRESS, GUID_NULL, 0, DISPATCH_PROPERTYPUT, &params,
+                               nullptr, &info, nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(info.scode, E_INVALIDARG);
+    EXPECT_EQ(
+        dispatch->Invoke(999, GUID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+        DISP_E_MEMBERNOTFOUND);
+
+    dispatch.Reset();
+    effect.Reset();
+    CoFreeUnusedLibraries();
+}
+
+TEST(Server, EightProcessesRegisteringLoseNothing) {
+    TempRegistry reg;
+    std::vector<pid_t> children;
+    for (int c = 0; c < 8; ++c) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            Module m;
+            int bad = m.Register() != S_OK;
+            for (int k = 0; k < 10; ++k) {
+                std::string key =
+                    "Velmora.Test\\child" + std::to_string(c) + "\\k" + std::to_string(k);
+                HKEY h = nullptr;
+                bad |= RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                       nullptr, &h, nullptr) != ERROR_SUCCESS;
+                RegCloseKey(h);
+            }
+            _exit(bad);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    auto all = Everything();
+    for (int c = 0; c < 8; ++c)
+        for (int k = 0; k < 10; ++k)
+            EXPECT_TRUE(
+                all.count("Velmora.Test\\child" + std::to_string(c) + "\\k" + std::to_string(k)))
+                << c << " " << k;
+    EXPECT_TRUE(all.count("CLSID\\" + kEffect));
+}
+
+TEST(Server, BrokenRegistryIsReportedAndLeftAlone) {
+    TempRegistry reg;
+    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\A]\n"
+                               "@=\"fine\"\n\"x\"=dword:12\n";
+    {
+        std::ofstream out(reg.Path());
+        out << broken;
+    }
+    Module m;
+    EXPECT_NE(m.Register(), S_OK);
+    EXPECT_NE(velmora::registry::LastError().find("registry.reg:5:"), std::string::npos)
+        << velmora::registry::LastError();
+    EXPECT_EQ(reg.Text(), broken);
+}

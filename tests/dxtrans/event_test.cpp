@@ -9,110 +9,83 @@
 #include "platform/win32/event.h"
 #include "platform/win32/testing.h"
 
-TEST(Event, ManualResetStaysSetUntilReset) {
-    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(e, 5), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(e));
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(ResetEvent(e));
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(e));
+TEST(Event, ManualAndAutoReset) {
+    HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(manual, nullptr);
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(manual, 5), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(manual));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual, INFINITE), WAIT_OBJECT_0); // stays set
+    EXPECT_TRUE(ResetEvent(manual));
+    EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
 
-    HANDLE set = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    EXPECT_EQ(WaitForSingleObject(set, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(set));
+    HANDLE autoReset = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT); // the wait took it
+    EXPECT_TRUE(SetEvent(autoReset));
+    EXPECT_TRUE(SetEvent(autoReset)); // still one pass
+    EXPECT_EQ(WaitForSingleObject(autoReset, INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(autoReset, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(CloseHandle(manual));
+    EXPECT_TRUE(CloseHandle(autoReset));
 }
 
-TEST(Event, AutoResetLetsOneWaitThrough) {
-    HANDLE e = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(SetEvent(e));
-    EXPECT_TRUE(SetEvent(e)); // setting twice is still one pass
-    EXPECT_EQ(WaitForSingleObject(e, INFINITE), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
-    EXPECT_TRUE(CloseHandle(e));
-}
-
-TEST(Event, StaleAndForeignHandlesAreRefused) {
+TEST(Event, StaleHandlesAreRefusedAndCreationCanBeMadeToFail) {
     EXPECT_FALSE(CloseHandle(nullptr));
     EXPECT_FALSE(SetEvent(nullptr));
-    EXPECT_FALSE(ResetEvent(nullptr));
     EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
     HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE other = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(e, other);
     EXPECT_TRUE(CloseHandle(e));
     EXPECT_FALSE(CloseHandle(e));
     EXPECT_FALSE(SetEvent(e));
     EXPECT_FALSE(ResetEvent(e));
     EXPECT_EQ(WaitForSingleObject(e, INFINITE), WAIT_FAILED);
-    // A closed handle's number is not given out again.
     HANDLE again = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(again, e);
+    EXPECT_NE(again, e); // numbers are not reused
     EXPECT_FALSE(SetEvent(reinterpret_cast<HANDLE>(0x7)));
-    EXPECT_TRUE(SetEvent(other)); // the others are untouched
-    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(other));
-    EXPECT_TRUE(CloseHandle(again));
-    // Named events are not offered.
-    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, "shared"), nullptr);
-}
+    EXPECT_TRUE(SetEvent(other));
+    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, "shared"), nullptr); // no named events
 
-TEST(Event, TestHookFailsTheNextCreations) {
     velmora::win32::testing::FailNextEventCreations(2);
     EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr);
     EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, nullptr), nullptr);
-    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(e, nullptr);
-    EXPECT_TRUE(CloseHandle(e));
+    HANDLE third = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(third, nullptr);
     velmora::win32::testing::FailNextEventCreations(5);
     velmora::win32::testing::FailNextEventCreations(0);
-    e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_NE(e, nullptr);
-    EXPECT_TRUE(CloseHandle(e));
+    HANDLE fourth = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(fourth, nullptr);
+    for (HANDLE h : {other, again, third, fourth})
+        EXPECT_TRUE(CloseHandle(h));
 }
 
-TEST(EventThreads, ManualResetReleasesEveryWaiter) {
-    HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> through{0};
-    std::vector<std::thread> waiters;
-    for (int i = 0; i < 4; ++i)
-        waiters.emplace_back([&] {
-            if (WaitForSingleObject(e, INFINITE) == WAIT_OBJECT_0)
-                ++through;
-        });
-    EXPECT_TRUE(SetEvent(e));
-    for (auto& t : waiters)
-        t.join();
-    EXPECT_EQ(through, 4);
-    EXPECT_TRUE(CloseHandle(e));
-}
-
-TEST(EventThreads, AutoResetReleasesOneWaiterPerSet) {
-    HANDLE e = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+TEST(EventThreads, ManualResetReleasesAllAutoResetOnePerSet) {
+    HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE autoReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE passed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    std::atomic<int> through{0};
+    std::atomic<int> throughManual{0}, throughAuto{0};
     std::vector<std::thread> waiters;
     for (int i = 0; i < 4; ++i)
         waiters.emplace_back([&] {
-            ASSERT_EQ(WaitForSingleObject(e, INFINITE), WAIT_OBJECT_0);
-            ++through;
+            if (WaitForSingleObject(manual, INFINITE) == WAIT_OBJECT_0)
+                ++throughManual;
+            if (WaitForSingleObject(autoReset, INFINITE) == WAIT_OBJECT_0)
+                ++throughAuto;
             SetEvent(passed);
         });
+    EXPECT_TRUE(SetEvent(manual));
     for (int i = 1; i <= 4; ++i) {
-        EXPECT_TRUE(SetEvent(e));
+        EXPECT_TRUE(SetEvent(autoReset));
         ASSERT_EQ(WaitForSingleObject(passed, INFINITE), WAIT_OBJECT_0);
-        EXPECT_EQ(through, i); // exactly one waiter per set
+        EXPECT_EQ(throughAuto, i); // exactly one waiter per set
     }
     for (auto& t : waiters)
         t.join();
-    EXPECT_TRUE(CloseHandle(e));
-    EXPECT_TRUE(CloseHandle(passed));
+    EXPECT_EQ(throughManual, 4);
+    for (HANDLE h : {manual, autoReset, passed})
+        CloseHandle(h);
 }
 
 TEST(EventThreads, ClosingUnderAWaiterIsHarmless) {
@@ -120,13 +93,13 @@ TEST(EventThreads, ClosingUnderAWaiterIsHarmless) {
     HANDLE started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread waiter([&] {
         SetEvent(started);
-        // Either the handle is already gone, or the event lives on for this wait and it simply
-        // runs out; nothing can set it any more.
+        // Either the handle is gone already, or the event lives on for this wait, which runs
+        // out: nothing can set it any more.
         DWORD r = WaitForSingleObject(e, 20);
         EXPECT_TRUE(r == WAIT_TIMEOUT || r == WAIT_FAILED) << r;
     });
     WaitForSingleObject(started, INFINITE);
     EXPECT_TRUE(CloseHandle(e));
     waiter.join();
-    EXPECT_TRUE(CloseHandle(started));
+    CloseHandle(started);
 }

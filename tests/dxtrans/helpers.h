@@ -22,44 +22,43 @@ inline DXBNDS Bounds(LONG x0, LONG y0, LONG x1, LONG y1) {
     return b;
 }
 
-inline GUID FormatId(DWORD format) {
-    switch (format) {
-    case DXPF_PMARGB32:
-        return DXFMT_PMARGB32;
-    case DXPF_ARGB32:
-        return DXFMT_ARGB32;
-    default:
-        return DXFMT_RGB24;
-    }
+inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
+    return {b, g, r, a};
 }
 
 inline ComPtr<IDXSurface> NewSurface(DWORD format, LONG w, LONG h) {
     ComPtr<IDXSurfaceFactory> factory;
     EXPECT_EQ(DXCreateSurfaceFactory(&factory), S_OK);
-    GUID id = FormatId(format);
+    GUID id = format == DXPF_PMARGB32 ? DXFMT_PMARGB32
+              : format == DXPF_ARGB32 ? DXFMT_ARGB32
+                                      : DXFMT_RGB24;
     DXBNDS b = Bounds(0, 0, w, h);
     ComPtr<IDXSurface> s;
-    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &id, &b, 0, nullptr, uuidof<IDXSurface>(),
-                                     reinterpret_cast<void**>(&s)),
+    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &id, &b, 0, nullptr, IID_PPV_ARGS(&s)),
               S_OK);
     return s;
 }
 
-inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr,
-                                          HRESULT expect = S_OK) {
+// A lock's result, the pointer released at once.
+inline HRESULT TryLock(IDXSurface* s, const DXBNDS* b, DWORD flags, ULONG timeOut = 0) {
+    ComPtr<IUnknown> p;
+    const IID& iid = flags ? uuidof<IDXARGBReadWritePtr>() : uuidof<IDXARGBReadPtr>();
+    return s->LockSurface(b, timeOut, flags, iid, reinterpret_cast<void**>(&p), nullptr);
+}
+
+inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr) {
     ComPtr<IDXARGBReadWritePtr> p;
     EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
                              reinterpret_cast<void**>(&p), nullptr),
-              expect);
+              S_OK);
     return p;
 }
 
-inline ComPtr<IDXARGBReadPtr> LockRead(IDXSurface* s, const DXBNDS* b = nullptr,
-                                       HRESULT expect = S_OK) {
+inline ComPtr<IDXARGBReadPtr> LockRead(IDXSurface* s, const DXBNDS* b = nullptr) {
     ComPtr<IDXARGBReadPtr> p;
     EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
                              reinterpret_cast<void**>(&p), nullptr),
-              expect);
+              S_OK);
     return p;
 }
 
@@ -69,16 +68,12 @@ inline ULONG Generation(IDXBaseObject* o) {
     return id;
 }
 
-// The whole locked area as samples, row after row.
+// The whole locked area of w x h samples, row after row.
 inline std::vector<DXSAMPLE> ReadAll(IDXARGBReadPtr* p, ULONG w, ULONG h, bool premult) {
     std::vector<DXSAMPLE> v(std::size_t{w} * h);
     DXPACKEDRECTDESC d{v.data(), premult, {0, 0, static_cast<LONG>(w), static_cast<LONG>(h)}, 0};
     p->UnpackRect(&d);
     return v;
-}
-
-inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
-    return {b, g, r, a};
 }
 
 } // namespace dxtest

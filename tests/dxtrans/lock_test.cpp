@@ -1,5 +1,5 @@
 // Surface locks from several threads: disjoint areas at once, overlapping writers refused or
-// kept waiting, readers sharing.
+// kept waiting, readers sharing, and no lost updates.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,19 +14,10 @@ using namespace dxtest;
 
 namespace {
 
-// Runs f on another thread and returns its result.
-template <class F>
-auto OnOtherThread(F f) {
-    decltype(f()) result{};
-    std::thread t([&] { result = f(); });
-    t.join();
-    return result;
-}
-
-HRESULT TryLock(IDXSurface* s, const DXBNDS& b, DWORD flags, ULONG timeOut = 0) {
-    ComPtr<IUnknown> p;
-    const IID& iid = flags ? uuidof<IDXARGBReadWritePtr>() : uuidof<IDXARGBReadPtr>();
-    return s->LockSurface(&b, timeOut, flags, iid, reinterpret_cast<void**>(&p), nullptr);
+HRESULT Elsewhere(IDXSurface* s, DXBNDS b, DWORD flags, ULONG timeOut = 0) {
+    HRESULT hr = E_FAIL;
+    std::thread([&] { hr = TryLock(s, &b, flags, timeOut); }).join();
+    return hr;
 }
 
 } // namespace
@@ -35,51 +26,45 @@ TEST(SurfaceLocks, OverlapRulesBetweenThreads) {
     ComPtr<IDXSurface> s = NewSurface(DXPF_PMARGB32, 100, 100);
     const DXBNDS top = Bounds(0, 0, 100, 50), mid = Bounds(10, 40, 20, 60),
                  bottom = Bounds(0, 50, 100, 100), empty = Bounds(10, 45, 10, 55);
-    {
-        ComPtr<IDXARGBReadWritePtr> held = LockRW(s.Get(), &top);
-        // Another thread: overlapping writers and readers refused, disjoint and empty ones fine.
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READWRITE); }),
-                  DXTERR_REQ_TIMEDOUT);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READ); }),
-                  DXTERR_REQ_TIMEDOUT);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READWRITE, 10); }),
-                  DXTERR_REQ_TIMEDOUT);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), bottom, DXLOCKF_READWRITE); }), S_OK);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), empty, DXLOCKF_READWRITE); }), S_OK);
-        // The holder's own thread never blocks itself.
-        EXPECT_EQ(TryLock(s.Get(), mid, DXLOCKF_READWRITE), S_OK);
-        EXPECT_EQ(TryLock(s.Get(), top, DXLOCKF_READ), S_OK);
-    }
-    EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READWRITE); }), S_OK);
+    ComPtr<IDXARGBReadWritePtr> writer = LockRW(s.Get(), &top);
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READWRITE), DXTERR_REQ_TIMEDOUT);
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READ), DXTERR_REQ_TIMEDOUT);
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READWRITE, 10), DXTERR_REQ_TIMEDOUT);
+    EXPECT_EQ(Elsewhere(s.Get(), bottom, DXLOCKF_READWRITE), S_OK);
+    EXPECT_EQ(Elsewhere(s.Get(), empty, DXLOCKF_READWRITE), S_OK);
+    EXPECT_EQ(TryLock(s.Get(), &mid, DXLOCKF_READWRITE), S_OK); // a thread never blocks itself
+    writer.Reset();
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READWRITE), S_OK);
 
-    {
-        // Readers share; a reader keeps writers of other threads out.
-        ComPtr<IDXARGBReadPtr> reader = LockRead(s.Get(), &top);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READ); }), S_OK);
-        EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READWRITE); }),
-                  DXTERR_REQ_TIMEDOUT);
+    // Areas that only touch do not overlap, whichever side the holder is on.
+    const DXBNDS quarters[4] = {Bounds(0, 0, 50, 50), Bounds(50, 0, 100, 50),
+                                Bounds(0, 50, 50, 100), Bounds(50, 50, 100, 100)};
+    for (const DXBNDS& held : quarters) {
+        ComPtr<IDXARGBReadWritePtr> quarter = LockRW(s.Get(), &held);
+        for (const DXBNDS& other : quarters)
+            EXPECT_EQ(Elsewhere(s.Get(), other, DXLOCKF_READWRITE),
+                      &other == &held ? DXTERR_REQ_TIMEDOUT : S_OK);
     }
-    EXPECT_EQ(OnOtherThread([&] { return TryLock(s.Get(), mid, DXLOCKF_READWRITE); }), S_OK);
+
+    ComPtr<IDXARGBReadPtr> reader = LockRead(s.Get(), &top); // readers share, writers wait
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READ), S_OK);
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READWRITE), DXTERR_REQ_TIMEDOUT);
+    reader.Reset();
+    EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READWRITE), S_OK);
 }
 
 TEST(SurfaceLocks, AWaitingLockGetsTheAreaOnceReleased) {
     ComPtr<IDXSurface> s = NewSurface(DXPF_ARGB32, 16, 16);
-    const DXBNDS all = Bounds(0, 0, 16, 16);
-    ComPtr<IDXARGBReadWritePtr> held = LockRW(s.Get(), &all);
-    std::atomic<bool> released{false};
-    std::atomic<bool> sawReleased{false};
+    ComPtr<IDXARGBReadWritePtr> held = LockRW(s.Get());
+    std::atomic<bool> released{false}, sawReleased{false};
     std::thread waiter([&] {
-        ComPtr<IDXARGBReadWritePtr> p;
-        HRESULT hr =
-            s->LockSurface(&all, INFINITE, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                           reinterpret_cast<void**>(&p), nullptr);
-        EXPECT_EQ(hr, S_OK);
+        EXPECT_EQ(TryLock(s.Get(), nullptr, DXLOCKF_READWRITE, INFINITE), S_OK);
         sawReleased = released.load();
     });
     released = true;
     held.Reset();
     waiter.join();
-    EXPECT_TRUE(sawReleased); // the waiter got the area only after the holder let go
+    EXPECT_TRUE(sawReleased);
 }
 
 TEST(SurfaceLocks, DisjointBandsAreHeldAtOnceFromSeveralThreads) {
@@ -88,23 +73,16 @@ TEST(SurfaceLocks, DisjointBandsAreHeldAtOnceFromSeveralThreads) {
     const ULONG g0 = Generation(s.Get());
     std::latch allHeld(bands);
     std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
     for (LONG i = 0; i < bands; ++i)
         threads.emplace_back([&, i] {
             DXBNDS b = Bounds(0, i * h / bands, w, (i + 1) * h / bands);
-            ComPtr<IDXARGBReadWritePtr> p;
-            if (s->LockSurface(&b, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                               reinterpret_cast<void**>(&p), nullptr) != S_OK)
-                ++failures;
-            allHeld.arrive_and_wait(); // every band is locked at this point
-            if (p) {
-                RECT r{0, 0, w, h / bands};
-                p->FillRect(&r, Sample(255, BYTE(i), BYTE(i * 2), BYTE(i * 3)), FALSE);
-            }
+            ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
+            allHeld.arrive_and_wait(); // every band is locked here
+            if (p)
+                p->FillRect(nullptr, Sample(255, BYTE(i), BYTE(i * 2), BYTE(i * 3)), FALSE);
         });
     for (auto& t : threads)
         t.join();
-    EXPECT_EQ(failures, 0);
     EXPECT_EQ(Generation(s.Get()), g0 + bands);
     std::vector<DXSAMPLE> all = ReadAll(LockRead(s.Get()).Get(), w, h, true);
     for (LONG y = 0; y < h; ++y) {
@@ -114,35 +92,33 @@ TEST(SurfaceLocks, DisjointBandsAreHeldAtOnceFromSeveralThreads) {
 }
 
 TEST(SurfaceLocks, OverlappingWritersNeverLoseUpdates) {
-    // Threads lock random rectangles (waiting as long as needed) and add 1 to every sample in
-    // them by reading and writing back. Lost updates or races would show in the counts.
+    // Threads lock random rectangles, waiting as long as needed, and add 1 to every sample in
+    // them by reading and writing back; a lost update or a race would show in the sums.
     constexpr LONG w = 24, h = 24;
     constexpr int threads = 4, rounds = 150;
     ComPtr<IDXSurface> s = NewSurface(DXPF_ARGB32, w, h);
-    std::vector<std::vector<int>> expected(threads, std::vector<int>(w * h));
+    std::vector<std::vector<int>> counts(threads, std::vector<int>(w * h));
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
         pool.emplace_back([&, t] {
             std::mt19937 rng(static_cast<unsigned>(t) + 1);
             for (int r = 0; r < rounds; ++r) {
-                LONG x0 = static_cast<LONG>(rng() % w), y0 = static_cast<LONG>(rng() % h);
-                LONG x1 = x0 + 1 + static_cast<LONG>(rng() % (w - x0));
-                LONG y1 = y0 + 1 + static_cast<LONG>(rng() % (h - y0));
+                LONG x0 = LONG(rng() % w), y0 = LONG(rng() % h);
+                LONG x1 = x0 + 1 + LONG(rng() % (w - x0)), y1 = y0 + 1 + LONG(rng() % (h - y0));
                 DXBNDS b = Bounds(x0, y0, x1, y1);
                 ComPtr<IDXARGBReadWritePtr> p;
                 ASSERT_EQ(s->LockSurface(&b, INFINITE, DXLOCKF_READWRITE,
                                          uuidof<IDXARGBReadWritePtr>(),
                                          reinterpret_cast<void**>(&p), nullptr),
                           S_OK);
-                ULONG bw = static_cast<ULONG>(x1 - x0), bh = static_cast<ULONG>(y1 - y0);
-                std::vector<DXSAMPLE> v = ReadAll(p.Get(), bw, bh, false);
+                std::vector<DXSAMPLE> v = ReadAll(p.Get(), ULONG(x1 - x0), ULONG(y1 - y0), false);
                 for (DXSAMPLE& x : v)
-                    x.Blue = static_cast<BYTE>(x.Blue + 1);
-                DXPACKEDRECTDESC d{v.data(), FALSE, {0, 0, LONG(bw), LONG(bh)}, 0};
+                    ++x.Blue;
+                DXPACKEDRECTDESC d{v.data(), FALSE, {0, 0, x1 - x0, y1 - y0}, 0};
                 p->PackRect(&d);
                 for (LONG y = y0; y < y1; ++y)
                     for (LONG x = x0; x < x1; ++x)
-                        ++expected[t][y * w + x];
+                        ++counts[t][y * w + x];
             }
         });
     for (auto& t : pool)
@@ -150,8 +126,8 @@ TEST(SurfaceLocks, OverlappingWritersNeverLoseUpdates) {
     std::vector<DXSAMPLE> all = ReadAll(LockRead(s.Get()).Get(), w, h, false);
     for (LONG i = 0; i < w * h; ++i) {
         int sum = 0;
-        for (int t = 0; t < threads; ++t)
-            sum += expected[t][i];
+        for (const auto& c : counts)
+            sum += c[i];
         ASSERT_EQ(all[i].Blue, sum % 256) << i;
     }
 }

@@ -150,3 +150,56 @@ TEST(CriticalSection, ReentrantForItsOwnerExclusiveForOthers) {
     EXPECT_EQ(counter, 40000);
     DeleteCriticalSection(&cs);
 }
+
+namespace {
+LRESULT Subclass(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+    g_received.messages.emplace_back(msg + 1000, w, l);
+    auto old = reinterpret_cast<WNDPROC>(reinterpret_cast<LONG_PTR>(GetPropA(hwnd, "old")));
+    return CallWindowProcA(old, hwnd, msg, w, l);
+}
+} // namespace
+
+TEST(WindowTable, PropertiesSubclassingShowAndMove) {
+    g_received = {};
+    std::vector<std::function<void()>> queued;
+    int shown = -1;
+    std::vector<int> moved;
+    WindowOps ops{[&](std::function<void()> f) { queued.push_back(std::move(f)); },
+                  [&](int cmd) { shown = cmd; },
+                  [&](int x, int y, int w, int h, bool) {
+                      moved = {x, y, w, h};
+                  }};
+    RegisterWindow(Handle(3), &Record, ops);
+
+    EXPECT_TRUE(SetPropA(Handle(3), "page", reinterpret_cast<HANDLE>(42)));
+    EXPECT_EQ(GetPropA(Handle(3), "page"), reinterpret_cast<HANDLE>(42));
+    EXPECT_EQ(GetPropA(Handle(3), "other"), nullptr);
+    EXPECT_FALSE(SetPropA(Handle(4), "page", nullptr)) << "unknown window";
+
+    // Subclassing: the new procedure runs first and hands on to the old one.
+    LONG_PTR old =
+        SetWindowLongPtrA(Handle(3), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Subclass));
+    EXPECT_EQ(old, reinterpret_cast<LONG_PTR>(&Record));
+    SetPropA(Handle(3), "old", reinterpret_cast<HANDLE>(old));
+    PostMessageA(Handle(3), WM_COMMAND, 7, 0);
+    for (auto& f : queued)
+        f();
+    ASSERT_EQ(g_received.messages.size(), 2u);
+    EXPECT_EQ(std::get<0>(g_received.messages[0]), WM_COMMAND + 1000);
+    EXPECT_EQ(std::get<0>(g_received.messages[1]), WM_COMMAND);
+    EXPECT_EQ(GetWindowLongPtrA(Handle(3), GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&Subclass));
+    EXPECT_EQ(SetWindowLongPtrA(Handle(3), GWLP_USERDATA, 5), 0);
+    EXPECT_EQ(GetWindowLongPtrA(Handle(3), GWLP_USERDATA), 5);
+    EXPECT_EQ(RemovePropA(Handle(3), "page"), reinterpret_cast<HANDLE>(42));
+    EXPECT_EQ(GetPropA(Handle(3), "page"), nullptr);
+
+    EXPECT_TRUE(ShowWindow(Handle(3), SW_HIDE));
+    EXPECT_EQ(shown, SW_HIDE);
+    EXPECT_TRUE(MoveWindow(Handle(3), 1, 2, 30, 40, TRUE));
+    EXPECT_EQ(moved, (std::vector<int>{1, 2, 30, 40}));
+    EXPECT_EQ(DefWindowProcA(Handle(3), WM_COMMAND, 0, 0), 0);
+    UnregisterWindow(Handle(3));
+    EXPECT_FALSE(ShowWindow(Handle(3), SW_SHOW));
+    EXPECT_FALSE(MoveWindow(Handle(3), 0, 0, 1, 1, FALSE));
+    EXPECT_EQ(GetWindowLongPtrA(Handle(3), GWLP_WNDPROC), 0);
+}

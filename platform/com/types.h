@@ -62,6 +62,17 @@ union LARGE_INTEGER {
     LONGLONG QuadPart;
 };
 
+struct RECT {
+    LONG left, top, right, bottom;
+};
+using LPCRECT = const RECT*;
+struct POINT {
+    LONG x, y;
+};
+struct SIZE {
+    LONG cx, cy;
+};
+
 struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;

@@ -37,13 +37,6 @@ struct DXVEC {
     } u;
 };
 
-struct RECT {
-    LONG left, top, right, bottom;
-};
-struct POINT {
-    LONG x, y;
-};
-
 // --- Samples: 32-bit ARGB, bytes blue, green, red, alpha in memory.
 struct DXSAMPLE {
     BYTE Blue, Green, Red, Alpha;

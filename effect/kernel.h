@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace velmora {
 
@@ -22,5 +23,16 @@ bool UnmatteBuffer(const std::uint8_t* source, std::int32_t sourceWidth, std::in
 
 // The rule for one channel, exposed so that faster kernels can be checked against it.
 std::uint8_t UnmatteChannel(std::uint8_t alpha, std::uint8_t colour, std::uint8_t matte);
+
+// The swap, UnmatteBuffer in place and the swap back, as one vectorised pass over surface-order
+// pixels (B, G, R, A); the bytes are those of the three passes. Runs of opaque pixels are only
+// read. The instruction set is chosen at run time.
+void UnmatteSurface(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
+                    std::int32_t stride, std::uint32_t matte);
+
+// The instruction sets compiled into UnmatteSurface that this CPU runs (Highway target bits, best
+// first), and the name of the one it uses now; for tests and benchmarks.
+std::vector<std::int64_t> UnmatteSurfaceTargets();
+const char* UnmatteSurfaceTarget();
 
 } // namespace velmora

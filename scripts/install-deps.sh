@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential g++ cmake ninja-build pkg-config ccache clang-format
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev
 )
 
 missing=()

@@ -1,0 +1,169 @@
+// The vectorised one-pass kernel against the scalar rule (swap, UnmatteBuffer, swap), on every
+// instruction set that is compiled in and that this CPU runs.
+#include <gtest/gtest.h>
+
+#include <hwy/targets.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "effect/kernel.h"
+
+using velmora::SwapPixelByteOrder;
+using velmora::UnmatteBuffer;
+using velmora::UnmatteSurface;
+
+namespace {
+
+// The definition: the rule between two byte-order swaps, on surface-order pixels.
+void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t height, std::int32_t stride,
+               std::uint32_t matte) {
+    const auto w = static_cast<std::uint32_t>(std::max(width, 0));
+    const auto h = static_cast<std::uint32_t>(std::max(height, 0));
+    SwapPixelByteOrder(buffer, w, h, stride);
+    UnmatteBuffer(buffer, width, height, stride, buffer, width, height, stride, matte);
+    SwapPixelByteOrder(buffer, w, h, stride);
+}
+
+std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
+    return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
+}
+
+// Pins dispatch to one target for the life of the object.
+class PinnedTarget {
+public:
+    explicit PinnedTarget(std::int64_t target) { hwy::SetSupportedTargetsForTest(target); }
+    ~PinnedTarget() { hwy::SetSupportedTargetsForTest(0); }
+    PinnedTarget(const PinnedTarget&) = delete;
+    PinnedTarget& operator=(const PinnedTarget&) = delete;
+};
+
+class EveryTarget : public testing::TestWithParam<std::int64_t> {
+protected:
+    PinnedTarget pin_{GetParam()};
+};
+
+std::string Name(const testing::TestParamInfo<std::int64_t>& info) {
+    return hwy::TargetName(info.param);
+}
+
+} // namespace
+
+TEST(KernelTargets, TheBestCompiledTargetIsUsedAndEachCanBePinned) {
+    const auto targets = velmora::UnmatteSurfaceTargets();
+    ASSERT_FALSE(targets.empty());
+    EXPECT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(targets.front()));
+    for (std::int64_t t : targets) {
+        PinnedTarget pin(t);
+        EXPECT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(t));
+    }
+    // A portable target is always among them, so the rule is also checked without wide vectors.
+    EXPECT_TRUE(targets.back() == HWY_SCALAR || targets.back() == HWY_EMU128)
+        << hwy::TargetName(targets.back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernel, EveryTarget, testing::ValuesIn(velmora::UnmatteSurfaceTargets()),
+                         Name);
+
+// All 256 x 256 x 256 (alpha, colour, matte) triples, in every channel: one frame per matte value,
+// a row per alpha and a pixel per colour. Each channel maps colour and matte through its own
+// bijection, so that a mix-up of channels cannot go unnoticed.
+TEST_P(EveryTarget, EveryAlphaColourAndMatte) {
+    ASSERT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(GetParam()));
+    constexpr int kSide = 256;
+    std::vector<std::uint8_t> input(kSide * kSide * 4);
+    for (int alpha = 0; alpha < kSide; ++alpha)
+        for (int c = 0; c < kSide; ++c) {
+            std::uint8_t* p = &input[(alpha * kSide + c) * 4];
+            p[0] = static_cast<std::uint8_t>(c);        // blue
+            p[1] = static_cast<std::uint8_t>(255 - c);  // green
+            p[2] = static_cast<std::uint8_t>(c ^ 0x5A); // red
+            p[3] = static_cast<std::uint8_t>(alpha);
+        }
+    long mismatches = 0;
+    for (int m = 0; m < kSide; ++m) {
+        const std::uint32_t matte =
+            Matte(static_cast<std::uint8_t>(m * 7 + 3), static_cast<std::uint8_t>(m ^ 0xC3),
+                  static_cast<std::uint8_t>(m), static_cast<std::uint8_t>(m * 13));
+        auto expected = input, got = input;
+        ThreePass(expected.data(), kSide, kSide, kSide * 4, matte);
+        UnmatteSurface(got.data(), kSide, kSide, kSide * 4, matte);
+        if (got != expected) {
+            for (std::size_t i = 0; i < got.size(); ++i)
+                if (got[i] != expected[i] && ++mismatches <= 5)
+                    ADD_FAILURE() << "matte " << m << " alpha " << i / 4 / kSide << " colour "
+                                  << i / 4 % kSide << " byte " << i % 4 << ": " << int{got[i]}
+                                  << " instead of " << int{expected[i]};
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+// Buffers of odd widths (tails shorter than any vector), odd and negative strides, any byte
+// alignment, and runs of clear and opaque pixels as keyed footage has them: the bytes equal the
+// three passes everywhere, and nothing outside the rectangle is touched.
+TEST_P(EveryTarget, RandomBuffersOfAnyGeometry) {
+    std::mt19937 rng(20240607u ^ static_cast<unsigned>(GetParam()));
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    for (int round = 0; round < 600; ++round) {
+        const int width = round < 70 ? round : 1 + pick(300);
+        const int height = 1 + pick(6);
+        const int pad = pick(3) == 0 ? 0 : pick(40);
+        const int stride = (pick(4) == 0 ? -1 : 1) * (width * 4 + pad);
+        const int offset = pick(64);
+        const std::size_t rowStep = static_cast<std::size_t>(std::abs(stride) & ~3);
+        const std::size_t arena = 64 + offset + rowStep * (height - 1) + width * 4 + 64;
+        std::vector<std::uint8_t> memory(arena);
+        const std::size_t alphaPhase = static_cast<std::size_t>(offset + 3) % 4;
+        for (std::size_t i = 0; i < arena;) {
+            // Runs of one alpha kind, with colour bytes of every value (even above alpha).
+            const int kind = pick(4), run = 1 + pick(40);
+            for (int r = 0; r < run && i < arena; ++r, i += 4)
+                for (int b = 0; b < 4 && i + b < arena; ++b) {
+                    std::uint8_t v = static_cast<std::uint8_t>(rng());
+                    if ((i + b) % 4 == alphaPhase)
+                        v = kind == 0 ? 0 : kind == 1 ? 255 : v;
+                    memory[i + b] = v;
+                }
+        }
+        // With a negative stride the first row is the last one in memory.
+        const std::size_t first = 64 + offset + (stride < 0 ? rowStep * (height - 1) : 0);
+        const std::uint32_t matte = static_cast<std::uint32_t>(rng());
+        auto expected = memory;
+        ThreePass(expected.data() + first, width, height, stride, matte);
+        UnmatteSurface(memory.data() + first, static_cast<std::uint32_t>(width),
+                       static_cast<std::uint32_t>(height), stride, matte);
+        ASSERT_EQ(memory, expected) << "width " << width << " height " << height << " stride "
+                                    << stride << " offset " << offset;
+    }
+}
+
+TEST_P(EveryTarget, EmptyRectanglesWriteNothing) {
+    std::vector<std::uint8_t> memory(4 * 64, 0x80);
+    const auto before = memory;
+    UnmatteSurface(memory.data(), 0, 4, 64, 0);
+    UnmatteSurface(memory.data(), 16, 0, 64, 0);
+    EXPECT_EQ(memory, before);
+}
+
+// Fast paths: whole vectors of opaque pixels stay as they are, whole vectors of clear pixels
+// become zero even when their colour bytes held something, and already-zero ones stay zero.
+TEST_P(EveryTarget, OpaqueAndClearRuns) {
+    constexpr int w = 67;
+    std::vector<std::uint8_t> row(w * 4);
+    for (int x = 0; x < w; ++x) {
+        const std::uint8_t alpha = x < 32 ? 255 : x < 64 ? 0 : 100;
+        // Clear pixels 32-47 hold colour, 48-63 do not.
+        const std::uint8_t v = x < 48 ? static_cast<std::uint8_t>(x * 5) : 0;
+        row[x * 4 + 0] = row[x * 4 + 1] = row[x * 4 + 2] = alpha == 100 ? std::min(v, alpha) : v;
+        row[x * 4 + 3] = alpha;
+    }
+    auto expected = row;
+    ThreePass(expected.data(), w, 1, w * 4, Matte(10, 20, 30, 255));
+    UnmatteSurface(row.data(), w, 1, w * 4, Matte(10, 20, 30, 255));
+    EXPECT_EQ(row, expected);
+    for (int x = 32; x < 64; ++x)
+        EXPECT_EQ(row[x * 4] | row[x * 4 + 1] | row[x * 4 + 2] | row[x * 4 + 3], 0) << x;
+}

@@ -144,12 +144,10 @@ HRESULT CVelmora::WorkProc(const WorkInfo& work, BOOL*) {
     if (FAILED(hr))
         return hr;
 
-    const auto w = static_cast<std::uint32_t>(std::max<LONG>(width, 0));
-    const auto h = static_cast<std::uint32_t>(std::max<LONG>(height, 0));
-    velmora::SwapPixelByteOrder(buffer, w, h, pitch);
-    velmora::UnmatteBuffer(buffer, width, height, pitch, buffer, width, height, pitch,
-                           velmora::PackMatte(matte));
-    velmora::SwapPixelByteOrder(buffer, w, h, pitch);
+    // Swap, kernel and swap back in one pass over the band.
+    velmora::UnmatteSurface(buffer, static_cast<std::uint32_t>(std::max<LONG>(width, 0)),
+                            static_cast<std::uint32_t>(std::max<LONG>(height, 0)), pitch,
+                            velmora::PackMatte(matte));
     if (scratch)
         ptr->PackRect(&desc);
     return S_OK;

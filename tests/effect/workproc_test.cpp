@@ -1,0 +1,113 @@
+// The work procedure's one pass gives the bytes of its definition: swap, UnmatteBuffer in place,
+// swap back, over each locked band, whichever instruction set the kernel runs on.
+#include <hwy/targets.h>
+
+#include <random>
+#include <string>
+
+#include "../transform/test_support.h"
+#include "effect/kernel.h"
+#include "effect/velmora.h"
+
+using namespace velmora;
+using namespace velmora::test;
+namespace bnds = velmora::dxbounds;
+
+namespace {
+
+using Effect = velmora::com::CComPolyObject<CVelmora>;
+
+void ThreePass(BYTE* buffer, LONG width, LONG height, LONG pitch, std::uint32_t matte) {
+    SwapPixelByteOrder(buffer, static_cast<std::uint32_t>(width),
+                       static_cast<std::uint32_t>(height), pitch);
+    UnmatteBuffer(buffer, width, height, pitch, buffer, width, height, pitch, matte);
+    SwapPixelByteOrder(buffer, static_cast<std::uint32_t>(width),
+                       static_cast<std::uint32_t>(height), pitch);
+}
+
+struct Case {
+    ULONG processors;
+    LONG pitchPad;    // bytes after each row, a multiple of 4
+    bool bottomUp;    // negative pitch
+    std::size_t skew; // base address modulo 4
+    bool clipped;
+};
+
+class WorkProcEveryTarget : public testing::TestWithParam<std::int64_t> {
+protected:
+    void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
+    void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+};
+
+std::string Name(const testing::TestParamInfo<std::int64_t>& info) {
+    return hwy::TargetName(info.param);
+}
+
+} // namespace
+
+INSTANTIATE_TEST_SUITE_P(Effect, WorkProcEveryTarget,
+                         testing::ValuesIn(velmora::UnmatteSurfaceTargets()), Name);
+
+TEST_P(WorkProcEveryTarget, OnePassEqualsTheThreePasses) {
+    ASSERT_STREQ(UnmatteSurfaceTarget(), hwy::TargetName(GetParam()));
+    constexpr LONG w = 203, h = 41; // 8323 pixels: up to three bands
+    const Case cases[] = {
+        {1, 0, false, 0, false}, {2, 0, false, 0, false}, {4, 12, false, 1, false},
+        {2, 8, true, 3, false},  {4, 4, true, 2, true},   {1, 0, false, 1, true},
+    };
+    std::mt19937 rng(7);
+    for (const Case& c : cases) {
+        const LONG rowBytes = w * 4 + c.pitchPad;
+        std::vector<BYTE> arena(static_cast<std::size_t>(rowBytes) * h + 8);
+        for (BYTE& b : arena)
+            b = static_cast<BYTE>(rng());
+        BYTE* top = arena.data() + c.skew + (c.bottomUp ? rowBytes * (h - 1) : 0);
+        const LONG pitch = c.bottomUp ? -rowBytes : rowBytes;
+        // Keyed footage: runs of clear (holding stray colour), opaque and partial pixels.
+        for (LONG y = 0; y < h; ++y)
+            for (LONG x = 0; x < w; ++x) {
+                BYTE& alpha = top[y * pitch + x * 4 + 3];
+                const unsigned kind = (static_cast<unsigned>(x) / 23 + y) % 4;
+                alpha = kind == 0 ? 0 : kind == 1 ? 255 : kind == 2 ? alpha : 255;
+            }
+        const auto before = arena;
+
+        ComPtr<IDXSurface> surface;
+        ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, top, pitch, w, h, &surface), S_OK);
+        ComPtr<IUnknown> effect;
+        ASSERT_EQ(
+            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
+            S_OK);
+        ComPtr<IDXTransform> transform;
+        effect->QueryInterface(uuidof<IDXTransform>(), reinterpret_cast<void**>(&transform));
+        ComPtr<IObjectWithSite> site;
+        effect->QueryInterface(uuidof<IObjectWithSite>(), reinterpret_cast<void**>(&site));
+        ASSERT_EQ(site->SetSite(MakeSite(c.processors).Get()), S_OK);
+        IUnknown* output = surface.Get();
+        ASSERT_EQ(transform->Setup(nullptr, 0, &output, 1, 0), S_OK);
+        ComPtr<ISfExchangeProps<FilterProps>> exchange;
+        effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
+                               reinterpret_cast<void**>(&exchange));
+        const FilterProps matte{static_cast<BYTE>(rng()), static_cast<BYTE>(rng()),
+                                static_cast<BYTE>(rng()), static_cast<BYTE>(rng())};
+        exchange->SetProps(&matte);
+
+        // Clipped: x 17-190, y 3-38 of the frame, placed where it lies.
+        const LONG x0 = c.clipped ? 17 : 0, y0 = c.clipped ? 3 : 0;
+        const LONG x1 = c.clipped ? 190 : w, y1 = c.clipped ? 38 : h;
+        const DXBNDS clip = bnds::Discrete(x0, x1, y0, y1);
+        DXVEC at{};
+        at.eType = DXBT_DISCRETE;
+        at.u.D[DXB_X] = x0;
+        at.u.D[DXB_Y] = y0;
+        ASSERT_EQ(
+            transform->Execute(nullptr, c.clipped ? &clip : nullptr, c.clipped ? &at : nullptr),
+            S_OK);
+
+        auto expected = before;
+        BYTE* expectedTop = expected.data() + (top - arena.data());
+        ThreePass(expectedTop + y0 * pitch + x0 * 4, x1 - x0, y1 - y0, pitch, PackMatte(matte));
+        EXPECT_EQ(arena, expected) << "processors " << c.processors << " pitch " << pitch
+                                   << " skew " << c.skew << (c.clipped ? " clipped" : "");
+    }
+}

@@ -49,39 +49,43 @@ struct Matte {
     VF blue, green, red;
 };
 
-// One channel of the rule. The half is added by comparing the fraction, which is exact in
-// single precision, unlike adding 0.5 to the quotient.
-template <int kShift>
-HWY_INLINE VU SolveChannel(VU pixels, VF matte, VF a, VF k) {
-    const DU du;
+// One channel of the rule, for channel values 0-255 in the lanes; the result byte lands in the
+// lane's low byte, with the bits of 2^23 above it. Clamping the quotient to 0..255.25 first gives
+// the rule's clamp. Adding 2^23 rounds to the nearest integer, ties to even, exactly; an exact
+// half that went down is taken up, which is the rule's +0.5 and truncation.
+HWY_INLINE VU SolveChannel(VU colour, VF matte, VF a, VF k) {
     const DF df;
-    const DI di;
-    const VF c = hn::ConvertTo(
-        df, hn::BitCast(di, hn::And(hn::ShiftRight<kShift>(pixels), hn::Set(du, 0xFFu))));
-    const VF q = hn::Div(hn::Sub(c, hn::Mul(matte, k)), a);
-    const VF whole = hn::Trunc(q);
-    const VF up =
-        hn::IfThenElseZero(hn::Ge(hn::Sub(q, whole), hn::Set(df, 0.5f)), hn::Set(df, 1.0f));
-    const VF r = hn::Min(hn::Max(hn::Add(whole, up), hn::Zero(df)), hn::Set(df, 255.0f));
-    return hn::ShiftLeft<kShift>(hn::BitCast(du, hn::ConvertTo(di, r)));
+    const DU du;
+    const VF c = hn::ConvertTo(df, hn::BitCast(DI(), colour));
+    const VF q = hn::Min(hn::Max(hn::Div(hn::Sub(c, hn::Mul(matte, k)), a), hn::Zero(df)),
+                         hn::Set(df, 255.25f));
+    const VF shifter = hn::Set(df, 8388608.0f);
+    const VF nearest = hn::Add(q, shifter);
+    const VF fraction = hn::Sub(q, hn::Sub(nearest, shifter));
+    const auto half = hn::RebindMask(du, hn::Ge(fraction, hn::Set(df, 0.5f)));
+    return hn::Sub(hn::BitCast(du, nearest), hn::VecFromMask(du, half));
 }
 
+// Opaque lanes need no case of their own: a is exactly 1 and k 0, so the colour comes back as
+// it was.
 HWY_INLINE VU UnmatteVector(VU pixels, const Matte& m) {
     const DU du;
     const DF df;
-    const DI di;
+    const VU byte = hn::Set(du, 0xFFu);
     const VU alphaBits = hn::And(pixels, hn::Set(du, 0xFF000000u));
-    const VU alpha = hn::ShiftRight<24>(pixels);
-    // Clear lanes are replaced below; dividing them by 1/255 instead of 0 keeps every lane finite.
-    const VF af = hn::Max(hn::ConvertTo(df, hn::BitCast(di, alpha)), hn::Set(df, 1.0f));
+    // Clear lanes are zeroed below; dividing them by 1/255 instead of 0 keeps every lane finite.
+    const VF af = hn::Max(hn::ConvertTo(df, hn::BitCast(DI(), hn::ShiftRight<24>(pixels))),
+                          hn::Set(df, 1.0f));
     const VF a = hn::Div(af, hn::Set(df, 255.0f));
     const VF k = hn::Sub(hn::Set(df, 1.0f), a);
-    const VU solved = hn::Or(
-        hn::Or(alphaBits, SolveChannel<0>(pixels, m.blue, a, k)),
-        hn::Or(SolveChannel<8>(pixels, m.green, a, k), SolveChannel<16>(pixels, m.red, a, k)));
-    const VU opaque = hn::Set(du, 0xFF000000u);
-    return hn::IfThenElse(hn::Eq(alphaBits, opaque), pixels,
-                          hn::IfThenZeroElse(hn::Eq(alphaBits, hn::Zero(du)), solved));
+    const VU blue = hn::And(SolveChannel(hn::And(pixels, byte), m.blue, a, k), byte);
+    // Shifted up, the bits of 2^23 leave the lane.
+    const VU green =
+        hn::ShiftLeft<8>(SolveChannel(hn::And(hn::ShiftRight<8>(pixels), byte), m.green, a, k));
+    const VU red =
+        hn::ShiftLeft<16>(SolveChannel(hn::And(hn::ShiftRight<16>(pixels), byte), m.red, a, k));
+    const VU solved = hn::Or(hn::Or(alphaBits, blue), hn::Or(green, red));
+    return hn::IfThenZeroElse(hn::Eq(alphaBits, hn::Zero(du)), solved);
 }
 
 void UnmatteSurfaceRows(std::uint8_t* buffer, std::uint32_t width, std::uint32_t height,
@@ -100,17 +104,27 @@ void UnmatteSurfaceRows(std::uint8_t* buffer, std::uint32_t width, std::uint32_t
     for (std::uint32_t y = 0; y < height; ++y, buffer += step) {
         std::uint8_t* p = buffer;
         std::size_t left = width;
-        for (; left >= lanes; left -= lanes, p += vectorBytes) {
-            const VU pixels = LoadPixels(p);
-            const VU alphaBits = hn::And(pixels, alphaMask);
-            if (hn::AllTrue(du, hn::Eq(alphaBits, alphaMask)))
+        // Two vectors at a time: more divisions in flight, and one test for a run of either kind.
+        for (; left >= 2 * lanes; left -= 2 * lanes, p += 2 * vectorBytes) {
+            const VU first = LoadPixels(p), second = LoadPixels(p + vectorBytes);
+            const VU alphaFirst = hn::And(first, alphaMask);
+            const VU alphaSecond = hn::And(second, alphaMask);
+            if (hn::AllTrue(du, hn::Eq(hn::And(alphaFirst, alphaSecond), alphaMask)))
                 continue; // opaque run: nothing to write
-            if (hn::AllTrue(du, hn::Eq(alphaBits, zero))) {
-                if (!hn::AllTrue(du, hn::Eq(pixels, zero)))
+            if (hn::AllTrue(du, hn::Eq(hn::Or(alphaFirst, alphaSecond), zero))) {
+                if (!hn::AllTrue(du, hn::Eq(hn::Or(first, second), zero))) {
                     StorePixels(zero, p);
+                    StorePixels(zero, p + vectorBytes);
+                }
                 continue;
             }
-            StorePixels(UnmatteVector(pixels, m), p);
+            StorePixels(UnmatteVector(first, m), p);
+            StorePixels(UnmatteVector(second, m), p + vectorBytes);
+        }
+        if (left >= lanes) {
+            StorePixels(UnmatteVector(LoadPixels(p), m), p);
+            left -= lanes;
+            p += vectorBytes;
         }
         if (left) {
             // The tail goes through a whole vector on the stack, so nothing past the row is

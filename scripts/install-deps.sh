@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
     build-essential g++ cmake ninja-build pkg-config ccache clang-format
     libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev
+    # bench/run.sh: its report, its chart and the ffmpeg comparison
+    python3 gnuplot-nox ffmpeg
 )
 
 missing=()

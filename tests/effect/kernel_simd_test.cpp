@@ -59,7 +59,7 @@ TEST(KernelTargets, TheBestCompiledTargetIsUsedAndEachCanBePinned) {
         PinnedTarget pin(t);
         EXPECT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(t));
     }
-    // A portable target is always among them, so the rule is also checked without wide vectors.
+    // A portable target is always among them, for CPUs without the vector extensions.
     EXPECT_TRUE(targets.back() == HWY_SCALAR || targets.back() == HWY_EMU128)
         << hwy::TargetName(targets.back());
 }

@@ -23,7 +23,7 @@ ComPtr<I> Query(IUnknown* unknown) {
 }
 
 void Execute(benchmark::State& state, Size size, Mix mix, ULONG processors) {
-    auto frame = MakeFrame(size, mix);
+    auto frame = CachedFrame(size, mix);
     ComPtr<IDXSurface> surface;
     ComPtr<IDXTransformFactory> site;
     ComPtr<IUnknown> effect;

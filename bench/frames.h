@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::bench {
@@ -53,6 +55,15 @@ inline std::vector<std::uint8_t> MakeFrame(Size size, Mix mix, unsigned seed = 1
         }
     }
     return frame;
+}
+
+// Each frame is made once per program; benchmarks work on copies.
+inline const std::vector<std::uint8_t>& CachedFrame(Size size, Mix mix) {
+    static std::map<std::pair<int, Mix>, std::vector<std::uint8_t>> frames;
+    auto& f = frames[{size.width, mix}];
+    if (f.empty())
+        f = MakeFrame(size, mix);
+    return f;
 }
 
 } // namespace velmora::bench

@@ -5,9 +5,7 @@
 #include <hwy/targets.h>
 
 #include <cstring>
-#include <map>
 #include <string>
-#include <utility>
 
 #include "effect/filter_props.h"
 #include "effect/kernel.h"
@@ -17,15 +15,6 @@ namespace {
 
 using namespace velmora::bench;
 using Frame = std::vector<std::uint8_t>;
-
-// Frames are made once per size and mix; every benchmark works on its own copy.
-const Frame& Source(Size size, Mix mix) {
-    static std::map<std::pair<int, Mix>, Frame> frames;
-    auto& f = frames[{size.width, mix}];
-    if (f.empty())
-        f = MakeFrame(size, mix);
-    return f;
-}
 
 // The green preset: a matte that leaves every channel's arithmetic in play.
 const std::uint32_t kMatte = velmora::PackMatte(velmora::kPresets[1]);
@@ -38,7 +27,7 @@ void Finish(benchmark::State& state, const Frame& frame) {
 // The frames are rewritten in place on every iteration; the work depends only on alpha, which
 // the kernel never changes, so every iteration does the same work.
 void Rule(benchmark::State& state, Size size, Mix mix) {
-    Frame frame = Source(size, mix);
+    Frame frame = CachedFrame(size, mix);
     velmora::SwapPixelByteOrder(frame.data(), size.width, size.height, size.width * 4);
     for (auto _ : state) {
         velmora::UnmatteBuffer(frame.data(), size.width, size.height, size.width * 4, frame.data(),
@@ -49,7 +38,7 @@ void Rule(benchmark::State& state, Size size, Mix mix) {
 }
 
 void ThreePass(benchmark::State& state, Size size, Mix mix) {
-    Frame frame = Source(size, mix);
+    Frame frame = CachedFrame(size, mix);
     const auto w = static_cast<std::uint32_t>(size.width),
                h = static_cast<std::uint32_t>(size.height);
     for (auto _ : state) {
@@ -66,7 +55,7 @@ void Vector(benchmark::State& state, Size size, Mix mix, std::int64_t target) {
     if (target)
         hwy::SetSupportedTargetsForTest(target);
     state.SetLabel(velmora::UnmatteSurfaceTarget());
-    Frame frame = Source(size, mix);
+    Frame frame = CachedFrame(size, mix);
     for (auto _ : state) {
         velmora::UnmatteSurface(frame.data(), static_cast<std::uint32_t>(size.width),
                                 static_cast<std::uint32_t>(size.height), size.width * 4, kMatte);
@@ -77,7 +66,7 @@ void Vector(benchmark::State& state, Size size, Mix mix, std::int64_t target) {
 }
 
 void Memcpy(benchmark::State& state, Size size, Mix mix) {
-    const Frame& source = Source(size, mix);
+    const Frame& source = CachedFrame(size, mix);
     Frame copy(source.size());
     for (auto _ : state) {
         std::memcpy(copy.data(), source.data(), source.size());

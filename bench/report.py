@@ -55,7 +55,8 @@ say(f"Velmora benchmarks  {context.get('date', '')}  host {context.get('host_nam
     f"{context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz")
 say(f"build: {os.environ.get('BENCH_BUILD', '?')}; SIMD targets compiled and supported: "
     f"{context.get('simd_targets', '?')}; dispatch picks {context.get('simd_dispatch', '?')}")
-say("medians of repeated runs, milliseconds per frame (real time)")
+say("medians of repeated runs, milliseconds per frame (real time); "
+    + os.environ.get("BENCH_LOAD", ""))
 say("")
 say("Kernel, one core          rule  three-pass    vector    memcpy   rule/vector  vector/memcpy")
 chart_kernel, chart_execute = [], []

@@ -26,11 +26,15 @@ mapfile -t frei0r_targets < <(cmake --build "$build" --target help | sed -n 's/^
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" \
     ${frei0r_targets[@]+"${frei0r_targets[@]}"} >&2
 
+# Repetitions of all benchmarks are interleaved at random, so that other load on the machine
+# spreads over every row instead of spoiling a few.
 run_bench() { # program, json out
     "$build/bin/$1" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
+        --benchmark_enable_random_interleaving=true \
         --benchmark_min_time="$min_time" --benchmark_out="$results/$2" \
         --benchmark_out_format=json >&2
 }
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 echo "== kernel benchmarks (one core)" >&2
 run_bench velmora_kernel_bench kernel.json
 echo "== Execute benchmarks" >&2
@@ -81,7 +85,8 @@ else
     echo "frei0r_note=ffmpeg is not installed" >"$ffmpeg_out"
 fi
 
-BENCH_BUILD="Release (-O3) in $build" python3 "$root/bench/report.py" "$results"
+BENCH_LOAD="load average ${load_before} before, $(cut -d' ' -f1-3 /proc/loadavg) after" \
+    BENCH_BUILD="Release (-O3) in $build" python3 "$root/bench/report.py" "$results"
 if command -v gnuplot >/dev/null; then
     (cd "$results" && gnuplot "$root/bench/chart.gp")
     echo "chart: $results/benchmarks.png"

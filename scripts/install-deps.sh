@@ -7,6 +7,10 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev
     # bench/run.sh: its report, its chart and the ffmpeg comparison
     python3 gnuplot-nox ffmpeg
+    # the velmora program and the frei0r filter: PNG, compound files, the hosts the tests run, and
+    # the standard compound-file reader and image library the tests and the demo use
+    libpng-dev libgsf-1-dev frei0r-plugins-dev python3-olefile python3-pil
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
 )
 
 missing=()

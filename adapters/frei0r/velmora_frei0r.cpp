@@ -1,0 +1,227 @@
+// The frei0r filter "velmora": the effect for ffmpeg, GStreamer and MLT. It loads the module
+// registration-free, creates one effect per instance through the module's class factory, and
+// runs it in place on a premultiplied ARGB32 surface over each output frame.
+// The header declares C functions without saying so.
+extern "C" {
+#include <frei0r.h>
+}
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "effect/velmora.h"
+#include "platform/com/activation.h"
+#include "platform/win32/module.h"
+
+#ifndef VELMORA_MODULE_PATH
+#error "VELMORA_MODULE_PATH must name the module the filter loads"
+#endif
+
+using velmora::com::ComPtr;
+
+namespace {
+
+struct Module {
+    std::mutex mutex;
+    int users = 0;
+    HMODULE handle = nullptr;
+    LPFNGETCLASSOBJECT getClassObject = nullptr;
+};
+Module g_module;
+
+const char* ModulePath() {
+    const char* path = std::getenv("VELMORA_MODULE");
+    return path && *path ? path : VELMORA_MODULE_PATH;
+}
+
+// Loaded on first use and kept while any instance or f0r_init holds it.
+bool Acquire() {
+    std::lock_guard lock(g_module.mutex);
+    if (!g_module.handle) {
+        g_module.handle = LoadLibraryA(ModulePath());
+        if (!g_module.handle) {
+            std::fprintf(stderr, "velmora frei0r: cannot load the module %s: %s\n", ModulePath(),
+                         velmora::win32::LastLoadError());
+            return false;
+        }
+        g_module.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
+            GetProcAddress(g_module.handle, "DllGetClassObject"));
+        if (!g_module.getClassObject) {
+            std::fprintf(stderr, "velmora frei0r: %s has no DllGetClassObject\n", ModulePath());
+            FreeLibrary(g_module.handle);
+            g_module.handle = nullptr;
+            return false;
+        }
+    }
+    ++g_module.users;
+    return true;
+}
+
+void Release() {
+    std::lock_guard lock(g_module.mutex);
+    if (--g_module.users == 0 && g_module.handle) {
+        FreeLibrary(g_module.handle);
+        g_module.handle = nullptr;
+        g_module.getClassObject = nullptr;
+    }
+}
+
+BYTE ToByte(float x) {
+    if (!(x > 0)) // NaN too
+        return 0;
+    return static_cast<BYTE>(std::lround(std::fmin(x, 1.0f) * 255.0f));
+}
+
+struct Instance {
+    unsigned width = 0, height = 0;
+    f0r_param_color_t matte{0, 0, 0};
+    // One effect; a frame's set-up and execution belong together, so calls from several
+    // threads (MLT's slices) take turns, each still spread over the effect's own workers.
+    std::mutex mutex;
+    ComPtr<IDXTransform> transform;
+    ComPtr<ISfExchangeProps<FilterProps>> exchange;
+};
+
+bool CreateEffect(Instance* in) {
+    ComPtr<IClassFactory> factory;
+    ComPtr<IUnknown> effect;
+    ComPtr<IObjectWithSite> withSite;
+    ComPtr<IDXTransformFactory> site;
+    HRESULT hr = g_module.getClassObject(CLSID_Velmora, uuidof<IClassFactory>(),
+                                         reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(hr))
+        hr =
+            factory->CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect));
+    if (SUCCEEDED(hr)) {
+        ComPtr<IPersistStreamInit> init;
+        if (SUCCEEDED(effect->QueryInterface(uuidof<IPersistStreamInit>(),
+                                             reinterpret_cast<void**>(&init))))
+            init->InitNew();
+        hr = effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
+                                    reinterpret_cast<void**>(&in->exchange));
+    }
+    if (SUCCEEDED(hr))
+        hr = DXCreateTransformFactory(0, &site);
+    if (SUCCEEDED(hr))
+        hr = effect->QueryInterface(uuidof<IObjectWithSite>(), reinterpret_cast<void**>(&withSite));
+    if (SUCCEEDED(hr))
+        hr = withSite->SetSite(site.Get());
+    if (SUCCEEDED(hr))
+        hr = effect->QueryInterface(uuidof<IDXTransform>(),
+                                    reinterpret_cast<void**>(&in->transform));
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "velmora frei0r: cannot create the effect (0x%08X)\n",
+                     static_cast<unsigned>(hr));
+        return false;
+    }
+    return true;
+}
+
+void SetMatte(Instance* in, const f0r_param_color_t& c) {
+    in->matte = c;
+    const FilterProps props{255, ToByte(c.r), ToByte(c.g), ToByte(c.b)};
+    in->exchange->SetProps(&props);
+}
+
+} // namespace
+
+// Only the frei0r entry points leave the plug-in.
+#define F0R_EXPORT __attribute__((visibility("default")))
+
+extern "C" {
+
+F0R_EXPORT int f0r_init() {
+    return Acquire() ? 1 : 0;
+}
+
+F0R_EXPORT void f0r_deinit() {
+    Release();
+}
+
+F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+    info->name = "velmora";
+    info->author = "Velmora";
+    info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
+    info->color_model = F0R_COLOR_MODEL_BGRA8888;
+    info->frei0r_version = FREI0R_MAJOR_VERSION;
+    info->major_version = 1;
+    info->minor_version = 0;
+    info->num_params = 1;
+    info->explanation = "Takes a solid matte colour back out of partly transparent pixels";
+}
+
+F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
+    if (index != 0)
+        return;
+    info->name = "matte";
+    info->type = F0R_PARAM_COLOR;
+    info->explanation = "The colour the frame was composited against";
+}
+
+F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+    if (width == 0 || height == 0 || !Acquire())
+        return nullptr;
+    auto* in = new (std::nothrow) Instance;
+    if (!in || !CreateEffect(in)) {
+        delete in;
+        Release();
+        return nullptr;
+    }
+    in->width = width;
+    in->height = height;
+    SetMatte(in, {0, 0, 0});
+    return in;
+}
+
+F0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
+    auto* in = static_cast<Instance*>(instance);
+    if (!in)
+        return;
+    delete in; // releases the effect before the module can go
+    Release();
+}
+
+F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    auto* in = static_cast<Instance*>(instance);
+    if (!in || !param || index != 0)
+        return;
+    std::lock_guard lock(in->mutex);
+    SetMatte(in, *static_cast<const f0r_param_color_t*>(param));
+}
+
+F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
+    auto* in = static_cast<Instance*>(instance);
+    if (!in || !param || index != 0)
+        return;
+    std::lock_guard lock(in->mutex);
+    *static_cast<f0r_param_color_t*>(param) = in->matte;
+}
+
+F0R_EXPORT void f0r_update(f0r_instance_t instance, double, const uint32_t* inframe,
+                           uint32_t* outframe) {
+    auto* in = static_cast<Instance*>(instance);
+    if (!in || !inframe || !outframe)
+        return;
+    const size_t bytes = static_cast<size_t>(in->width) * in->height * 4;
+    if (inframe != outframe)
+        std::memmove(outframe, inframe, bytes);
+    std::lock_guard lock(in->mutex);
+    ComPtr<IDXSurface> surface;
+    HRESULT hr = DXCreateSurfaceOnMemory(DXPF_PMARGB32, outframe, static_cast<LONG>(in->width * 4),
+                                         in->width, in->height, &surface);
+    IUnknown* output = surface.Get();
+    if (SUCCEEDED(hr))
+        hr = in->transform->Setup(nullptr, 0, &output, 1, 0);
+    if (SUCCEEDED(hr))
+        hr = in->transform->Execute(nullptr, nullptr, nullptr);
+    in->transform->Setup(nullptr, 0, nullptr, 0, 0); // the frame's memory is the host's
+    if (FAILED(hr))
+        std::fprintf(stderr, "velmora frei0r: the effect failed (0x%08X)\n",
+                     static_cast<unsigned>(hr));
+}
+
+} // extern "C"

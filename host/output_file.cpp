@@ -1,0 +1,240 @@
+#include "output_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+namespace velmora::host {
+namespace {
+
+// Temporary paths a signal handler may have to remove: fixed slots, so the handler reads them
+// without locks or allocation.
+constexpr int kSlots = 256;
+char* g_paths[kSlots];
+bool g_isDir[kSlots];
+std::atomic<bool> g_used[kSlots];
+std::mutex g_claim;
+
+int Track(const std::string& path, bool isDir = false) {
+    std::lock_guard lock(g_claim);
+    for (int i = 0; i < kSlots; ++i)
+        if (!g_used[i].load()) {
+            g_paths[i] = ::strdup(path.c_str());
+            g_isDir[i] = isDir;
+            g_used[i].store(g_paths[i] != nullptr);
+            return g_used[i].load() ? i : -1;
+        }
+    return -1; // untracked: still removed on failure, only not on a signal
+}
+
+void Untrack(int slot) {
+    if (slot < 0)
+        return;
+    std::lock_guard lock(g_claim);
+    g_used[slot].store(false);
+    std::free(g_paths[slot]);
+    g_paths[slot] = nullptr;
+}
+
+// Empties and removes a folder with async-signal-safe calls only (no opendir, no malloc).
+void RemoveFolderInHandler(const char* path) {
+    int fd = ::open(path, O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        alignas(8) char buffer[4096];
+        for (;;) {
+            long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (long at = 0; at < n;) {
+                auto* entry = reinterpret_cast<dirent64*>(buffer + at);
+                const char* name = entry->d_name;
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
+                    ::unlinkat(fd, name, 0);
+                at += entry->d_reclen;
+            }
+        }
+        ::close(fd);
+    }
+    ::rmdir(path);
+}
+
+void OnSignal(int sig) {
+    for (int i = 0; i < kSlots; ++i)
+        if (g_used[i].load()) {
+            if (g_isDir[i])
+                RemoveFolderInHandler(g_paths[i]);
+            else
+                ::unlink(g_paths[i]);
+        }
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+std::string Reason(const std::string& path, const char* what, int err) {
+    return path + ": " + what + ": " + std::strerror(err);
+}
+
+} // namespace
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+bool OutputFile::Open(const std::string& path, std::string* error) {
+    Discard();
+    path_ = path;
+    std::filesystem::path p(path);
+    // Hidden, beside the target, so the rename stays on one file system.
+    temp_ = (p.parent_path() / ("." + p.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(temp_.data());
+    if (fd < 0) {
+        *error = Reason(path, "cannot create", errno);
+        temp_.clear();
+        return false;
+    }
+    slot_ = Track(temp_);
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    file_ = ::fdopen(fd, "wb");
+    if (!file_) {
+        *error = Reason(path, "cannot create", errno);
+        ::close(fd);
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Finish(std::string* error) {
+    if (!file_) {
+        *error = path_ + ": not open";
+        return false;
+    }
+    int err = 0;
+    if (std::fflush(file_) != 0 || std::ferror(file_) || ::fsync(::fileno(file_)) != 0)
+        err = errno ? errno : EIO;
+    if (std::fclose(file_) != 0 && !err)
+        err = errno;
+    file_ = nullptr;
+    if (err) {
+        *error = Reason(path_, "cannot write", err);
+        Discard();
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::Commit(std::string* error) {
+    if (file_ && !Finish(error))
+        return false;
+    if (temp_.empty()) {
+        *error = path_ + ": nothing to commit";
+        return false;
+    }
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+        *error = Reason(path_, "cannot replace", errno);
+        Discard();
+        return false;
+    }
+    Untrack(slot_);
+    slot_ = -1;
+    temp_.clear();
+    std::string dir = std::filesystem::path(path_).parent_path().string();
+    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+void OutputFile::Discard() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+    Untrack(slot_);
+    slot_ = -1;
+}
+
+StagingDirectory::~StagingDirectory() {
+    Discard();
+}
+
+bool StagingDirectory::Create(const std::string& destination, std::string* error) {
+    Discard();
+    destination_ = destination;
+    stage_ = (std::filesystem::path(destination) / ".velmora-XXXXXX").string();
+    if (!::mkdtemp(stage_.data())) {
+        *error = Reason(destination, "cannot write into the folder", errno);
+        stage_.clear();
+        return false;
+    }
+    slot_ = Track(stage_, true);
+    return true;
+}
+
+std::string StagingDirectory::PathOf(const std::string& name) const {
+    return (std::filesystem::path(stage_) / name).string();
+}
+
+bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string* error) {
+    for (const auto& name : names) {
+        const std::string to = (std::filesystem::path(destination_) / name).string();
+        if (::rename(PathOf(name).c_str(), to.c_str()) != 0) {
+            *error = Reason(to, "cannot replace", errno);
+            return false;
+        }
+    }
+    int dfd = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    Discard();
+    return true;
+}
+
+void StagingDirectory::Discard() {
+    if (!stage_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(stage_, ec);
+        stage_.clear();
+    }
+    Untrack(slot_);
+    slot_ = -1;
+}
+
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error) {
+    OutputFile out;
+    if (!out.Open(path, error))
+        return false;
+    if (size && std::fwrite(data, 1, size, out.stream()) != size) {
+        *error = Reason(path, "cannot write", errno);
+        return false;
+    }
+    return out.Commit(error);
+}
+
+void RemoveTemporaryFilesOnSignals() {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(sig, OnSignal);
+}
+
+} // namespace velmora::host

@@ -1,0 +1,66 @@
+// Output files that appear whole or not at all: written to a temporary file beside the target,
+// flushed to disk and renamed over it. Temporary files are removed on failure, on destruction
+// and when the program is interrupted.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace velmora::host {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile(); // removes the temporary file unless committed
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates the temporary file for path. False with a one-line reason.
+    bool Open(const std::string& path, std::string* error);
+    std::FILE* stream() const { return file_; }
+    // Flushes, syncs and closes the temporary file; it still has its temporary name.
+    bool Finish(std::string* error);
+    // Renames the finished file over the target. False with a reason; the target is untouched.
+    bool Commit(std::string* error);
+    // Removes the temporary file now.
+    void Discard();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+    int slot_ = -1;
+};
+
+// A hidden folder inside a destination folder where a whole sequence is written first; Commit
+// moves the files into the destination, so a failed run leaves the destination as it was.
+class StagingDirectory {
+public:
+    StagingDirectory() = default;
+    ~StagingDirectory(); // removes the folder and what is in it, unless committed
+    StagingDirectory(const StagingDirectory&) = delete;
+    StagingDirectory& operator=(const StagingDirectory&) = delete;
+
+    bool Create(const std::string& destination, std::string* error);
+    std::string PathOf(const std::string& name) const;
+    // Renames each staged file over its name in the destination, then removes the folder.
+    bool Commit(const std::vector<std::string>& names, std::string* error);
+    void Discard();
+
+private:
+    std::string destination_;
+    std::string stage_;
+    int slot_ = -1;
+};
+
+// Writes bytes to path atomically.
+bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
+                         std::string* error);
+
+// SIGINT, SIGTERM and SIGHUP remove every temporary file still open, then end the program as the
+// signal would have.
+void RemoveTemporaryFilesOnSignals();
+
+} // namespace velmora::host

@@ -1,0 +1,114 @@
+// The frei0r filter inside the real hosts: ffmpeg, GStreamer and MLT, on generated frames,
+// byte for byte against the rule.
+#include <gtest/gtest.h>
+
+#include "tests/host/e2e_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kW = 96, kH = 54, kFrames = 3;
+
+class RealHosts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (unsigned i = 0; i < kFrames; ++i) {
+            auto frame = e2e::RandomRgba(kW, kH, 40 + i);
+            frames.push_back(frame);
+            // Raw input in the filter's order (B, G, R, A), and the same frames as PNG files.
+            for (size_t p = 0; p < frame.bytes.size(); p += 4)
+                raw += std::string{char(frame.bytes[p + 2]), char(frame.bytes[p + 1]),
+                                   char(frame.bytes[p]), char(frame.bytes[p + 3])};
+            char name[32];
+            std::snprintf(name, sizeof name, "in_%02u.png", i + 1);
+            ASSERT_TRUE(e2e::WritePngRgba(dir / name, frame));
+        }
+        e2e::WriteFile(dir / "in.raw", raw);
+        env = {{"FREI0R_PATH", fs::path(VELMORA_FREI0R_PLUGIN).parent_path().string()},
+               {"GST_REGISTRY", (dir / "gst-registry.bin").string()}};
+    }
+    std::string Expected(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
+        bytes = e2e::UnmattedBgra(bytes, r, g, b);
+        return std::string(bytes.begin(), bytes.end());
+    }
+    e2e::TempDir dir;
+    std::vector<e2e::Rgba> frames;
+    std::string raw;
+    std::map<std::string, std::string> env;
+};
+
+const std::string kSize = std::to_string(kW) + "x" + std::to_string(kH);
+
+} // namespace
+
+TEST_F(RealHosts, FFmpeg) {
+    for (auto [params, r, g, b] :
+         {std::tuple{"0x00FF00", 0, 255, 0}, {"0x336699", 0x33, 0x66, 0x99}}) {
+        auto res = e2e::Run({"ffmpeg",
+                             "-nostdin",
+                             "-v",
+                             "error",
+                             "-y",
+                             "-f",
+                             "rawvideo",
+                             "-pix_fmt",
+                             "bgra",
+                             "-s",
+                             kSize,
+                             "-i",
+                             (dir / "in.raw").string(),
+                             "-vf",
+                             std::string("frei0r=filter_name=velmora:filter_params=") + params,
+                             "-f",
+                             "rawvideo",
+                             "-pix_fmt",
+                             "bgra",
+                             (dir / "ff.raw").string()},
+                            env);
+        ASSERT_EQ(res.status, 0) << res.err;
+        EXPECT_TRUE(e2e::ReadFile(dir / "ff.raw") == Expected(r, g, b)) << params;
+    }
+    // Without the module the filter cannot start, and ffmpeg says so.
+    auto env2 = env;
+    env2["VELMORA_MODULE"] = "/nowhere/libvelmora.so";
+    auto res =
+        e2e::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgra",
+                  "-s", kSize, "-i", (dir / "in.raw").string(), "-vf", "frei0r=filter_name=velmora",
+                  "-f", "rawvideo", (dir / "none.raw").string()},
+                 env2);
+    EXPECT_NE(res.status, 0);
+    EXPECT_NE(res.err.find("/nowhere/libvelmora.so"), std::string::npos) << res.err;
+}
+
+TEST_F(RealHosts, GStreamer) {
+    auto res = e2e::Run({"gst-launch-1.0", "-q", "filesrc", "location=" + (dir / "in.raw").string(),
+                         "!", "rawvideoparse", "width=" + std::to_string(kW),
+                         "height=" + std::to_string(kH), "format=bgra", "framerate=25/1", "!",
+                         "frei0r-filter-velmora", "matte-r=0.2", "matte-g=0.4", "matte-b=0.6", "!",
+                         "filesink", "location=" + (dir / "gst.raw").string()},
+                        env);
+    ASSERT_EQ(res.status, 0) << res.err;
+    EXPECT_TRUE(e2e::ReadFile(dir / "gst.raw") == Expected(51, 102, 153));
+}
+
+TEST_F(RealHosts, Mlt) {
+    // A profile of the frames' own size, so that nothing is scaled.
+    // (melt needs the description line first.)
+    e2e::WriteFile(dir / "profile",
+                   "description=frames\nwidth=" + std::to_string(kW) +
+                       "\nheight=" + std::to_string(kH) +
+                       "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                       "display_aspect_num=16\ndisplay_aspect_den=9\nframe_rate_num=25\n"
+                       "frame_rate_den=1\ncolorspace=709\n");
+    auto res = e2e::Run({"melt", "-quiet", "-profile", (dir / "profile").string(),
+                         "avformat:" + (dir / "in_%02d.png").string(), "-attach", "frei0r.velmora",
+                         "matte=#00ff00", "-consumer", "avformat:" + (dir / "melt.raw").string(),
+                         "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "real_time=-2"},
+                        env);
+    ASSERT_EQ(res.status, 0) << res.err;
+    const std::string out = e2e::ReadFile(dir / "melt.raw");
+    ASSERT_GE(out.size(), raw.size()) << res.err;
+    EXPECT_TRUE(out.substr(0, raw.size()) == Expected(0, 255, 0));
+}

@@ -2,7 +2,7 @@
 PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test build format
+.PHONY: deps test build format demo
 
 deps:
 	bash scripts/install-deps.sh
@@ -10,6 +10,9 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
+
+demo: deps
+	bash scripts/demo.sh
 
 test: deps
 	@set -e; for p in $(PRESETS); do \

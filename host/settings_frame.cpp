@@ -101,16 +101,18 @@ velmora::frame::PropertyFrame::Result RunUntilClosed(velmora::frame::PropertyFra
 } // namespace
 
 int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
+    if (!DisplayAvailable())
+        return Fail("the settings page needs an X display, and none can be opened (DISPLAY=" +
+                    std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") + ")");
     ComPtr<ISpecifyPropertyPages> specify;
     effect->QueryInterface(uuidof<ISpecifyPropertyPages>(), reinterpret_cast<void**>(&specify));
     CAUUID pages{};
     HRESULT hr = specify ? specify->GetPages(&pages) : E_NOINTERFACE;
-    if (FAILED(hr) || pages.cElems == 0)
+    if (FAILED(hr) || pages.cElems == 0) {
+        CoTaskMemFree(pages.pElems);
         return Fail("the effect names no settings page (" + Hex(hr) + ")");
+    }
 
-    if (!DisplayAvailable())
-        return Fail("the settings page needs an X display, and none can be opened (DISPLAY=" +
-                    std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") + ")");
     velmora::win32::InstallXErrorRecorder(); // an X error must not end the program
     velmora::win32::InternWindowManagerAtoms();
     int status = 0;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -58,6 +59,10 @@ Result Run(const std::vector<std::string>& argv, const std::map<std::string, std
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = ReadFile(outPath);
     r.err = ReadFile(errPath);
+    // Debug builds of the GUI framework announce their version when the module loads it; that
+    // line is not the program's.
+    static const std::regex version("(^|\n)JUCE v[0-9.]+\n");
+    r.err = std::regex_replace(r.err, version, "$1");
     return r;
 }
 

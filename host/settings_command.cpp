@@ -1,6 +1,7 @@
 #include "settings_command.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "effect/velmora.h"
@@ -58,6 +59,9 @@ int RunSettings(const SettingsOptions& o) {
             return 0;
         }
     }
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        return Fail("the settings page needs an X display, and DISPLAY is not set");
     return RunFrame(source, effect.Get(), o);
 }
 

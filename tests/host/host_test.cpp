@@ -300,6 +300,11 @@ TEST_F(Host, BadInputsFailCleanlyAndLeaveNothing) {
         EXPECT_EQ(r.err.rfind("velmora: ", 0), 0u) << r.err;
     }
     EXPECT_EQ(Velmora({"--help"}).status, 0);
+    // The settings page needs a display; without one, it says so.
+    auto r = e2e::Run({kProgram, "settings", out("s.stg")},
+                      {{"VELMORA_REGISTRY", registry.string()}, {"DISPLAY", ""}});
+    ExpectCleanFailure(r, "X display");
+    EXPECT_FALSE(fs::exists(dir / "s.stg"));
 }
 
 TEST_F(Host, TheBuiltInSampleIsMattedAgainstGreen) {

@@ -1,0 +1,127 @@
+// `velmora settings` on a real X display: the frame with the settings page, rendered to a PNG,
+// and a user's edit saved by OK.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "e2e_support.h"
+#include "tests/gui/gui_test.h"
+
+// Xlib last: its macros clash with the framework's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = VELMORA_PROGRAM;
+
+int CountColour(const e2e::Rgba& image, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    int n = 0;
+    for (size_t i = 0; i < image.bytes.size(); i += 4)
+        n += image.bytes[i] == r && image.bytes[i + 1] == g && image.bytes[i + 2] == b;
+    return n;
+}
+
+// The top-level window with this title, once it is mapped: its screen rectangle.
+std::optional<juce::Rectangle<int>> FindWindow(const char* title) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return std::nullopt;
+    std::optional<juce::Rectangle<int>> found;
+    Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            // The framework writes the title as UTF-8 text, which XFetchName does not return.
+            XTextProperty name{};
+            XWindowAttributes a{};
+            if (XGetWMName(display, children[i], &name) && name.value &&
+                std::string(reinterpret_cast<char*>(name.value), name.nitems) == title &&
+                XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable)
+                found = juce::Rectangle<int>(a.x, a.y, a.width, a.height);
+            if (name.value)
+                XFree(name.value);
+        }
+        XFree(children);
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+} // namespace
+
+TEST(HostSettings, ScreenshotShowsTheFrameWithTheFilesColour) {
+    e2e::TempDir dir;
+    const std::map<std::string, std::string> env{
+        {"VELMORA_REGISTRY", (dir / "registry.reg").string()}};
+    const std::string blue = (dir / "blue.stg").string(), green = (dir / "green.bin").string();
+    ASSERT_EQ(e2e::Run({kProgram, "settings", blue, "--matte", "blue"}, env).status, 0);
+    ASSERT_EQ(e2e::Run({kProgram, "settings", green, "--matte", "#00FF00"}, env).status, 0);
+
+    auto r = e2e::Run({kProgram, "settings", blue, "--screenshot", (dir / "b.png").string()}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto shot = e2e::ReadPngRgba(dir / "b.png");
+    ASSERT_TRUE(shot);
+    EXPECT_GE(shot->width, 280u) << "the page is 280 x 360, inside the frame";
+    EXPECT_GE(shot->height, 360u);
+    // The preview box shows the loaded colour; elsewhere only a hue strip row may be as pure.
+    EXPECT_GT(CountColour(*shot, 0, 0, 255), 1000);
+    EXPECT_LT(CountColour(*shot, 0, 255, 0), 100);
+    std::error_code ec;
+    fs::copy_file(dir / "b.png", fs::path(VELMORA_SCREENSHOT_DIR) / "velmora-settings.png",
+                  fs::copy_options::overwrite_existing, ec);
+
+    r = e2e::Run({kProgram, "settings", green, "--screenshot", (dir / "g.png").string()}, env);
+    ASSERT_EQ(r.status, 0) << r.err;
+    shot = e2e::ReadPngRgba(dir / "g.png");
+    ASSERT_TRUE(shot);
+    EXPECT_GT(CountColour(*shot, 0, 255, 0), 1000);
+    EXPECT_LT(CountColour(*shot, 0, 0, 255), 100);
+    EXPECT_EQ(e2e::ReadFile(green), std::string("\xFF\x00\xFF\x00", 4))
+        << "a screenshot saves nothing";
+}
+
+TEST(HostSettings, AnEditIsSavedOnOk) {
+    e2e::TempDir dir;
+    const std::string file = (dir / "edit.bin").string();
+    e2e::Result result;
+    std::atomic<bool> ended{false};
+    std::thread program([&] {
+        result = e2e::Run({kProgram, "settings", file},
+                          {{"VELMORA_REGISTRY", (dir / "registry.reg").string()}}, 90);
+        ended = true;
+    });
+    std::optional<juce::Rectangle<int>> frame;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ended && !(frame = FindWindow("Velmora")) &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!frame) {
+        program.join(); // the program's own time limit ends it
+        FAIL() << "the frame never appeared: " << result.err;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    guitest::FakeInput input;
+    // High and to the right in the colour square: a bright, saturated colour, far from black.
+    const auto square = frame->getPosition() + juce::Point<int>(150, 80);
+    input.moveTo(square);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    input.click(square);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // OK sits left of Cancel and Apply on the bottom row.
+    input.click({frame->getX() + frame->getWidth() * 29 / 100, frame->getBottom() - 20});
+    program.join();
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string saved = e2e::ReadFile(file);
+    ASSERT_EQ(saved.size(), 4u);
+    EXPECT_EQ(static_cast<unsigned char>(saved[0]), 0xFF) << "alpha";
+    EXPECT_GT(static_cast<unsigned char>(saved[1]) + static_cast<unsigned char>(saved[2]) +
+                  static_cast<unsigned char>(saved[3]),
+              200)
+        << "the edited colour, not the opaque black the effect started with";
+}

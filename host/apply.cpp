@@ -202,21 +202,20 @@ int RunApply(const ApplyOptions& options) {
         std::fprintf(stderr, "velmora: matte %s\n", renderer.matteLabel.c_str());
 
     // Where the outputs go before they are whole.
-    bool createdFolder = false;
+    RemoveTemporaryFilesOnSignals();
     StagingDirectory stage;
     OutputFile single;
     if (sequence) {
+        bool created = false;
         if (!fs::exists(output)) {
-            createdFolder = fs::create_directories(output, ec);
+            created = fs::create_directories(output, ec);
             if (ec) {
                 Error(options.output + ": cannot create the folder: " + ec.message());
                 return 1;
             }
         }
-        if (!stage.Create(options.output, &error)) {
+        if (!stage.Create(options.output, created, &error)) {
             Error(error);
-            if (createdFolder)
-                fs::remove(output, ec);
             return 1;
         }
     } else if (!single.Open(frames[0].name, &error)) {
@@ -224,7 +223,6 @@ int RunApply(const ApplyOptions& options) {
         return 1;
     }
 
-    RemoveTemporaryFilesOnSignals();
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = static_cast<unsigned>(
         std::min<size_t>(options.threads ? options.threads : hardware, frames.size()));
@@ -297,8 +295,6 @@ int RunApply(const ApplyOptions& options) {
     if (failed) {
         stage.Discard();
         single.Discard();
-        if (createdFolder)
-            fs::remove(output, ec); // only if still empty
         Error(firstError);
         return 1;
     }

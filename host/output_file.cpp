@@ -69,7 +69,7 @@ void RemoveFolderInHandler(const char* path) {
 }
 
 void OnSignal(int sig) {
-    for (int i = 0; i < kSlots; ++i)
+    for (int i = kSlots - 1; i >= 0; --i) // newest first: a staging folder before its parent
         if (g_used[i].load()) {
             if (g_isDir[i])
                 RemoveFolderInHandler(g_paths[i]);
@@ -176,13 +176,17 @@ StagingDirectory::~StagingDirectory() {
     Discard();
 }
 
-bool StagingDirectory::Create(const std::string& destination, std::string* error) {
+bool StagingDirectory::Create(const std::string& destination, bool createdByThisRun,
+                              std::string* error) {
     Discard();
     destination_ = destination;
+    if (createdByThisRun)
+        destinationSlot_ = Track(destination, true);
     stage_ = (std::filesystem::path(destination) / ".velmora-XXXXXX").string();
     if (!::mkdtemp(stage_.data())) {
         *error = Reason(destination, "cannot write into the folder", errno);
         stage_.clear();
+        Discard();
         return false;
     }
     slot_ = Track(stage_, true);
@@ -206,18 +210,25 @@ bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string
         ::fsync(dfd);
         ::close(dfd);
     }
+    Untrack(destinationSlot_); // the destination is the user's now
+    destinationSlot_ = -1;
     Discard();
     return true;
 }
 
 void StagingDirectory::Discard() {
+    std::error_code ec;
     if (!stage_.empty()) {
-        std::error_code ec;
         std::filesystem::remove_all(stage_, ec);
         stage_.clear();
     }
     Untrack(slot_);
     slot_ = -1;
+    if (destinationSlot_ >= 0) {
+        std::filesystem::remove(destination_, ec); // only if empty
+        Untrack(destinationSlot_);
+        destinationSlot_ = -1;
+    }
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,

@@ -35,7 +35,8 @@ private:
 };
 
 // A hidden folder inside a destination folder where a whole sequence is written first; Commit
-// moves the files into the destination, so a failed run leaves the destination as it was.
+// moves the files into the destination, so a failed or interrupted run leaves the destination as
+// it was (and removes it again if the run created it).
 class StagingDirectory {
 public:
     StagingDirectory() = default;
@@ -43,7 +44,7 @@ public:
     StagingDirectory(const StagingDirectory&) = delete;
     StagingDirectory& operator=(const StagingDirectory&) = delete;
 
-    bool Create(const std::string& destination, std::string* error);
+    bool Create(const std::string& destination, bool createdByThisRun, std::string* error);
     std::string PathOf(const std::string& name) const;
     // Renames each staged file over its name in the destination, then removes the folder.
     bool Commit(const std::vector<std::string>& names, std::string* error);
@@ -53,6 +54,7 @@ private:
     std::string destination_;
     std::string stage_;
     int slot_ = -1;
+    int destinationSlot_ = -1; // when the run created the destination
 };
 
 // Writes bytes to path atomically.

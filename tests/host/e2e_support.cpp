@@ -22,7 +22,7 @@
 namespace e2e {
 
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-           int timeoutSeconds) {
+           int timeoutSeconds, int interruptAfterMs) {
     Result r;
     TempDir io;
     const std::string outPath = (io / "out").string(), errPath = (io / "err").string();
@@ -47,8 +47,15 @@ Result Run(const std::vector<std::string>& argv, const std::map<std::string, std
         ::_exit(127);
     }
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
+    bool interrupted = interruptAfterMs < 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (!interrupted && std::chrono::steady_clock::now() >
+                                start + std::chrono::milliseconds(interruptAfterMs)) {
+            ::kill(pid, SIGINT);
+            interrupted = true;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);

@@ -18,8 +18,9 @@ struct Result {
 };
 
 // Runs argv[0] with the arguments; env entries are set (an empty value unsets the variable).
+// interruptAfterMs >= 0: SIGINT is sent that long after the start, as Ctrl+C would.
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-           int timeoutSeconds = 120);
+           int timeoutSeconds = 120, int interruptAfterMs = -1);
 
 class TempDir {
 public:

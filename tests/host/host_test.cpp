@@ -4,6 +4,8 @@
 
 #include <png.h>
 
+#include <csignal>
+
 #include "e2e_support.h"
 
 namespace fs = std::filesystem;
@@ -305,6 +307,28 @@ TEST_F(Host, BadInputsFailCleanlyAndLeaveNothing) {
                       {{"VELMORA_REGISTRY", registry.string()}, {"DISPLAY", ""}});
     ExpectCleanFailure(r, "X display");
     EXPECT_FALSE(fs::exists(dir / "s.stg"));
+}
+
+TEST_F(Host, AnInterruptedRunLeavesNothingBehind) {
+    auto r = Velmora({"sample", "--frames", "16", "--size", "1280x720", (dir / "clip").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    int interrupted = 0;
+    for (int delay : {20, 60, 120, 250, 400}) {
+        r = e2e::Run(
+            {kProgram, "apply", "--threads", "1", (dir / "clip").string(), (dir / "out").string()},
+            {{"VELMORA_REGISTRY", registry.string()}}, 120, delay);
+        if (r.status == 128 + SIGINT) {
+            ++interrupted;
+            EXPECT_FALSE(fs::exists(dir / "out")) << "the folder the run created goes again";
+        } else {
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_EQ(e2e::Listing(dir / "out").size(), 16u) << "finished first: every frame";
+        }
+        for (const auto& name : e2e::Listing(dir.path()))
+            EXPECT_NE(name[0], '.') << name << " after " << delay << " ms";
+        fs::remove_all(dir / "out");
+    }
+    EXPECT_GT(interrupted, 0) << "no run was slow enough to interrupt";
 }
 
 TEST_F(Host, TheBuiltInSampleIsMattedAgainstGreen) {

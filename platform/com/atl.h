@@ -164,13 +164,14 @@ public:
     IUnknown* GetControllingUnknown() { return this->GetOuterUnknown(); }
 };
 
-// An object that may be aggregated or stand alone: its own IUnknown owns the count; with no
-// outer object, that IUnknown is also the contained object's controlling unknown.
+// The inner unknown of an object that may be aggregated: it owns the count and answers IUnknown
+// itself; every other interface is the contained object's, whose IUnknown calls go to the
+// controlling unknown (the outer object, or this inner unknown when there is none).
 template <class Contained>
-class CComPolyObject : public IUnknown {
+class CComInnerObject : public IUnknown {
 public:
-    explicit CComPolyObject(IUnknown* outer) : m_contained(outer ? outer : this) { ModuleLock(); }
-    virtual ~CComPolyObject() { ModuleUnlock(); }
+    explicit CComInnerObject(IUnknown* controlling) : m_contained(controlling) { ModuleLock(); }
+    virtual ~CComInnerObject() { ModuleUnlock(); }
 
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
         if (!ppv)
@@ -192,6 +193,31 @@ public:
         }
         return n;
     }
+
+    CComContainedObject<Contained> m_contained;
+
+protected:
+    // Finally constructs a new object and hands out riid; a refused interface destroys it.
+    static HRESULT Finish(CComInnerObject* p, REFIID riid, void** ppv) {
+        if (!p)
+            return E_OUTOFMEMORY;
+        p->AddRef();
+        HRESULT hr = p->m_contained.FinalConstruct();
+        if (SUCCEEDED(hr))
+            hr = p->QueryInterface(riid, ppv);
+        p->Release();
+        return hr;
+    }
+
+private:
+    std::atomic<ULONG> m_dwRef{0};
+};
+
+// An object that may be aggregated or stand alone: one creation path for both uses.
+template <class Contained>
+class CComPolyObject : public CComInnerObject<Contained> {
+public:
+    explicit CComPolyObject(IUnknown* outer) : CComInnerObject<Contained>(outer ? outer : this) {}
 
     // Creates the object for outer (null: plain use) and hands out riid. An outer object may
     // only ask for IUnknown, as aggregation requires.
@@ -201,50 +227,15 @@ public:
         *ppv = nullptr;
         if (outer && riid != uuidof<IUnknown>())
             return CLASS_E_NOAGGREGATION;
-        auto* p = new (std::nothrow) CComPolyObject(outer);
-        if (!p)
-            return E_OUTOFMEMORY;
-        p->AddRef();
-        HRESULT hr = p->m_contained.FinalConstruct();
-        if (SUCCEEDED(hr))
-            hr = p->QueryInterface(riid, ppv);
-        p->Release();
-        return hr;
+        return CComPolyObject::Finish(new (std::nothrow) CComPolyObject(outer), riid, ppv);
     }
-
-    CComContainedObject<Contained> m_contained;
-
-private:
-    std::atomic<ULONG> m_dwRef{0};
 };
 
 // An object created only as part of an aggregate.
 template <class Contained>
-class CComAggObject : public IUnknown {
+class CComAggObject : public CComInnerObject<Contained> {
 public:
-    explicit CComAggObject(IUnknown* outer) : m_contained(outer) { ModuleLock(); }
-    virtual ~CComAggObject() { ModuleUnlock(); }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == uuidof<IUnknown>()) {
-            *ppv = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return m_contained._InternalQueryInterface(riid, ppv);
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_dwRef; }
-    STDMETHOD_(ULONG, Release)() override {
-        ULONG n = --m_dwRef;
-        if (n == 0) {
-            ++m_dwRef;
-            m_contained.FinalRelease();
-            delete this;
-        }
-        return n;
-    }
+    explicit CComAggObject(IUnknown* outer) : CComInnerObject<Contained>(outer) {}
 
     static HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
         if (!ppv)
@@ -252,21 +243,8 @@ public:
         *ppv = nullptr;
         if (!outer || riid != uuidof<IUnknown>())
             return outer ? CLASS_E_NOAGGREGATION : E_INVALIDARG;
-        auto* p = new (std::nothrow) CComAggObject(outer);
-        if (!p)
-            return E_OUTOFMEMORY;
-        p->AddRef();
-        HRESULT hr = p->m_contained.FinalConstruct();
-        if (SUCCEEDED(hr))
-            hr = p->QueryInterface(riid, ppv);
-        p->Release();
-        return hr;
+        return CComAggObject::Finish(new (std::nothrow) CComAggObject(outer), riid, ppv);
     }
-
-    CComContainedObject<Contained> m_contained;
-
-private:
-    std::atomic<ULONG> m_dwRef{0};
 };
 
 // A class object: creates instances through the class's creator and counts server locks.

@@ -97,6 +97,20 @@ HRESULT CallSlot(void* instance, int slot, WORD kind, VARTYPE vt, VARIANT* value
     return DISP_E_TYPEMISMATCH;
 }
 
+// Hands out a name and a description; there are no help files here.
+HRESULT Document(const OLECHAR* n, const OLECHAR* d, BSTR* name, BSTR* doc, DWORD* helpContext,
+                 BSTR* helpFile) {
+    if (name)
+        *name = SysAllocString(n);
+    if (doc)
+        *doc = d ? SysAllocString(d) : nullptr;
+    if (helpContext)
+        *helpContext = 0;
+    if (helpFile)
+        *helpFile = nullptr;
+    return S_OK;
+}
+
 class TypeInfo final : public SimpleObject<TypeInfo, ITypeInfo> {
 public:
     TypeInfo(IUnknown* lib, const InterfaceDesc* desc) : lib_(lib), desc_(desc) {}
@@ -198,15 +212,7 @@ public:
             if (!n)
                 return TYPE_E_ELEMENTNOTFOUND;
         }
-        if (name)
-            *name = SysAllocString(n);
-        if (doc)
-            *doc = d ? SysAllocString(d) : nullptr;
-        if (helpContext)
-            *helpContext = 0;
-        if (helpFile)
-            *helpFile = nullptr;
-        return S_OK;
+        return Document(n, d, name, doc, helpContext, helpFile);
     }
 
 private:
@@ -249,15 +255,7 @@ public:
         } else {
             return TYPE_E_ELEMENTNOTFOUND;
         }
-        if (name)
-            *name = SysAllocString(n);
-        if (doc)
-            *doc = SysAllocString(d);
-        if (helpContext)
-            *helpContext = 0;
-        if (helpFile)
-            *helpFile = nullptr;
-        return S_OK;
+        return Document(n, d, name, doc, helpContext, helpFile);
     }
 
 private:

@@ -88,7 +88,8 @@ for s in sizes:
 say("")
 frames = ffmpeg.get("frames", "?")
 say(f"ffmpeg {ffmpeg.get('version', '(not installed)')}, 1080p keyed, {frames} frames; filter "
-    "time alone = (run with filter - run that reads and discards the same frames) / frames")
+    "time alone = (run with filter - run that reads and discards the same frames) / frames;")
+say("  single-threaded limits ffmpeg's threads; the effect keeps its own task manager")
 
 
 def filter_ms(name):

@@ -22,7 +22,7 @@ mkdir -p "$results"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 targets=(velmora_kernel_bench velmora_execute_bench velmora_bench_frames)
 # Our frei0r filter, where the tree has it.
-mapfile -t frei0r_targets < <(cmake --build "$build" --target help | sed -n 's/^\([^:]*frei0r[^:]*\):.*/\1/p')
+mapfile -t frei0r_targets < <(cmake --build "$build" --target help | sed -n 's/^\([^:/]*frei0r[^:/]*\):.*/\1/p')
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" \
     ${frei0r_targets[@]+"${frei0r_targets[@]}"} >&2
 

@@ -5,6 +5,13 @@ set -euo pipefail
 packages=(
     build-essential g++ cmake ninja-build pkg-config ccache clang-format
     libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev
+    # the settings UI: JUCE and what its modules build against; the screen pixel over X11
+    juce-modules-source libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev
+    libxrender-dev libfreetype-dev libpng-dev libjpeg-dev fonts-dejavu-core
+    # GUI tests: a private X server with a compositor, and XTest for real input
+    xvfb xcompmgr libxtst-dev
+    # scripts/draw-artwork.py, which drew settings/images and cg/images
+    python3-pil
     # bench/run.sh: its report, its chart and the ffmpeg comparison
     python3 gnuplot-nox ffmpeg
     # the velmora program and the frei0r filter: PNG, compound files, the hosts the tests run, and

@@ -1,0 +1,32 @@
+// Main of the GUI suites: refuses to run without a display and a compositor, which the test
+// launcher (scripts/run-with-display.sh) provides.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "gui_test.h"
+#include "platform/win32/screen.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "no DISPLAY: run through scripts/run-with-display.sh\n");
+        return 1;
+    }
+    // xcompmgr starts beside the program; semi-transparent windows need it to own its selection.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!guitest::compositorRunning()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            std::fprintf(stderr, "no compositing manager on %s\n", std::getenv("DISPLAY"));
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // Before anything can open the framework's connection: fixtures build components early.
+    velmora::win32::InstallXErrorRecorder();
+    velmora::win32::InternWindowManagerAtoms();
+    return RUN_ALL_TESTS();
+}

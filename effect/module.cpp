@@ -13,12 +13,19 @@ std::mutex g_mutex;
 HINSTANCE g_module = nullptr;
 std::vector<std::function<void()>> g_termFuncs;
 
+// The module's string table: the settings page's title and help strings, and the preset names.
+void AddModuleStrings(HINSTANCE module) {
+    win32::AddStrings(module, kLangEnglishUS,
+                      {{102, "Velmora"}, {103, "Help File Name"}, {104, "Your Help String"}});
+    AddPresetStrings(module);
+}
+
 } // namespace
 
 void SetModuleInstance(HINSTANCE module) {
     std::lock_guard lock(g_mutex);
     g_module = module;
-    AddPresetStrings(module);
+    AddModuleStrings(module);
 }
 
 HINSTANCE ModuleInstance() {
@@ -26,7 +33,7 @@ HINSTANCE ModuleInstance() {
     if (!g_module) {
         // Linked into a program rather than loaded: the image holding this code.
         g_module = win32::ModuleFromAddress(&kPresets);
-        AddPresetStrings(g_module);
+        AddModuleStrings(g_module);
     }
     return g_module;
 }

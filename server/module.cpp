@@ -11,6 +11,7 @@
 #include "platform/com/registry.h"
 #include "platform/win32/module.h"
 #include "platform/win32/strings.h"
+#include "settings/velmora_pp.h"
 #include "typelib_data.h"
 
 extern const char kEffectRegistryScript[];
@@ -36,6 +37,7 @@ struct ClassEntry {
 
 ClassEntry g_classes[] = {
     {&CLSID_Velmora, &CreateEffect, kEffectRegistryScript, true},
+    {&CLSID_VelmoraPP, &CreateSettingsPage, kPageRegistryScript, false},
 };
 
 std::mutex g_classObjectLock; // serialises the first creation of each class object

@@ -12,6 +12,7 @@
 
 #include "effect/velmora.h"
 #include "platform/com/activation.h"
+#include "platform/com/proppage.h"
 #include "platform/com/registry.h"
 #include "platform/com/typelib.h"
 #include "platform/win32/module.h"
@@ -93,6 +94,7 @@ std::set<std::string> Everything() {
 }
 
 const std::string kEffect = "{6B1F2C40-8E3A-4D57-A1C9-3F0E5D7B2A91}";
+const std::string kPage = "{9C4E7A12-5B60-4F83-B2D4-71A8E0C3F6B5}";
 const std::string kLib = "{2D8B5E31-7F04-4A6C-9E1B-C5A3F7D02E48}";
 
 } // namespace
@@ -153,26 +155,40 @@ TEST(Server, OneClassObjectUnderConcurrentFirstCalls) {
 
 TEST(Server, AggregationThroughTheClassObject) {
     Module m;
-    ComPtr<IClassFactory> f;
-    ASSERT_EQ(m.ClassObject(CLSID_Velmora, &f), S_OK);
     struct Outer : IUnknown {
         STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
         STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
         STDMETHOD_(ULONG, Release)() override { return --refs; }
         ULONG refs = 1;
-    } outer;
-    void* p = nullptr;
-    EXPECT_EQ(f->CreateInstance(&outer, uuidof<IDXTransform>(), &p), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(f->CreateInstance(nullptr, uuidof<IDXTransform>(), nullptr), E_POINTER);
-    IUnknown* inner = nullptr;
-    ASSERT_EQ(f->CreateInstance(&outer, uuidof<IUnknown>(), reinterpret_cast<void**>(&inner)),
-              S_OK);
-    IDXTransform* t = nullptr;
-    ASSERT_EQ(inner->QueryInterface(uuidof<IDXTransform>(), reinterpret_cast<void**>(&t)), S_OK);
-    EXPECT_EQ(outer.refs, 2u);
-    t->Release();
-    EXPECT_EQ(inner->Release(), 0u);
-    EXPECT_EQ(outer.refs, 1u);
+    };
+    struct Case {
+        CLSID clsid;
+        IID inner;
+    } cases[] = {{CLSID_Velmora, uuidof<IDXTransform>()},
+                 {CLSID_VelmoraPP, uuidof<IPropertyPage>()}};
+    for (const auto& c : cases) {
+        ComPtr<IClassFactory> f;
+        ASSERT_EQ(m.ClassObject(c.clsid, &f), S_OK);
+        Outer outer;
+        void* p = nullptr;
+        EXPECT_EQ(f->CreateInstance(&outer, c.inner, &p), CLASS_E_NOAGGREGATION);
+        EXPECT_EQ(f->CreateInstance(nullptr, c.inner, nullptr), E_POINTER);
+        IUnknown* inner = nullptr;
+        ASSERT_EQ(f->CreateInstance(&outer, uuidof<IUnknown>(), reinterpret_cast<void**>(&inner)),
+                  S_OK);
+        IUnknown* i = nullptr;
+        ASSERT_EQ(inner->QueryInterface(c.inner, reinterpret_cast<void**>(&i)), S_OK);
+        EXPECT_EQ(outer.refs, 2u) << "references on inner interfaces count on the outer";
+        IMarshal* marshal = nullptr;
+        ASSERT_EQ(inner->QueryInterface(uuidof<IMarshal>(), reinterpret_cast<void**>(&marshal)),
+                  S_OK);
+        marshal->Release();
+        i->Release();
+        EXPECT_EQ(inner->Release(), 0u);
+        EXPECT_EQ(outer.refs, 1u);
+        f.Reset();
+        EXPECT_EQ(m.CanUnload(), S_OK);
+    }
 }
 
 TEST(Server, RegistrationWritesExactlyTheTables) {
@@ -184,6 +200,7 @@ TEST(Server, RegistrationWritesExactlyTheTables) {
     ASSERT_EQ(m.Register(), S_OK) << velmora::registry::LastError();
 
     const std::string clsidKey = "CLSID\\" + kEffect;
+    const std::string pageKey = "CLSID\\" + kPage;
     const std::set<std::string> expected = {
         "Tarnwell.Velmora.1",
         "Tarnwell.Velmora.1|=Tarnwell Velmora",
@@ -211,6 +228,23 @@ TEST(Server, RegistrationWritesExactlyTheTables) {
         // The image-transform category, as the categories manager writes it.
         clsidKey + "\\Implemented Categories",
         clsidKey + "\\Implemented Categories\\{C501EDBE-9E70-11D1-9053-00C04FD9189D}",
+        // The settings page: no ProgID, version-independent ProgID or type library under it.
+        "Tarnwell.VelmoraPP.1",
+        "Tarnwell.VelmoraPP.1|=Tarnwell Velmora Settings",
+        "Tarnwell.VelmoraPP.1\\CLSID",
+        "Tarnwell.VelmoraPP.1\\CLSID|=" + kPage,
+        "Tarnwell.VelmoraPP",
+        "Tarnwell.VelmoraPP|=Tarnwell Velmora Settings",
+        "Tarnwell.VelmoraPP\\CLSID",
+        "Tarnwell.VelmoraPP\\CLSID|=" + kPage,
+        "Tarnwell.VelmoraPP\\CurVer",
+        "Tarnwell.VelmoraPP\\CurVer|=Tarnwell.VelmoraPP.1",
+        pageKey,
+        pageKey + "|=Tarnwell Velmora Settings",
+        pageKey + "\\Programmable",
+        pageKey + "\\InprocServer32",
+        pageKey + "\\InprocServer32|=" + std::string(path),
+        pageKey + "\\InprocServer32|ThreadingModel=Both",
     };
     std::set<std::string> all = Everything();
     std::set<std::string> classKeys, libKeys;
@@ -227,6 +261,8 @@ TEST(Server, RegistrationWritesExactlyTheTables) {
     EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Velmora", &clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_Velmora);
     EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Velmora.1", &clsid), S_OK);
+    EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.VelmoraPP", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_VelmoraPP);
     EXPECT_EQ(CLSIDFromProgID(L"Tarnwell.Nothing", &clsid), CO_E_CLASSSTRING);
 
     // Registering twice changes nothing; unregistering leaves only the kept CLSID key.

@@ -343,7 +343,8 @@ TEST_F(ColourSelectorTest, MarkersFollowTheValues) {
     }
     EXPECT_LT(darkest, 0.4f) << "dark outer ring";
     EXPECT_GT(lightest, 0.6f) << "light inner ring";
-    EXPECT_LT(ringImage.getPixelAt(0, 7).getBrightness(), ringImage.getPixelAt(2, 7).getBrightness())
+    EXPECT_LT(ringImage.getPixelAt(0, 7).getBrightness(),
+              ringImage.getPixelAt(2, 7).getBrightness())
         << "dark outside the light";
     EXPECT_EQ(ringImage.getPixelAt(7, 7), juce::Colour(0xff808080)) << "hollow";
     const juce::Image triangleImage = guitest::snapshot(*triangle);
@@ -448,28 +449,46 @@ TEST_F(SelectorWindow, SwatchMenuOutcomes) {
                 items.add(c);
         std::sort(items.begin(), items.end(),
                   [](auto* a, auto* b) { return a->getY() < b->getY(); });
-        return items[n]->getScreenBounds().getCentre();
+        return n < items.size() ? items[n]->getScreenBounds().getCentre()
+                                : juce::Point<int>(-1, -1);
     };
     // Menus ignore a release that comes too soon after they open.
     juce::uint32 openedAt = 0;
     auto opened = [&] {
-        if (menuWindow() == nullptr)
+        auto* menu = menuWindow();
+        if (menu == nullptr || !guitest::isTopmostAt(*menu, item(0)) ||
+            !guitest::isTopmostAt(*menu, item(2)))
             return false;
         if (openedAt == 0)
             openedAt = juce::Time::getMillisecondCounter();
         return juce::Time::getMillisecondCounter() - openedAt > 400;
     };
+    // Menus follow the pointer by polling it: hover over the entry a while, then press and release.
+    juce::uint32 hoveredAt = 0;
+    auto choose = [&](int n) {
+        return std::vector<guitest::Script::Step>{
+            {[&] { return opened(); },
+             [&, n] {
+                 input.moveTo(item(n));
+                 hoveredAt = juce::Time::getMillisecondCounter();
+             }},
+            {[&] { return juce::Time::getMillisecondCounter() - hoveredAt > 300; },
+             [&] {
+                 input.press();
+                 input.release();
+             }}};
+    };
 
     {
         openedAt = 0;
-        guitest::Script script({{opened, [&] { input.click(item(0)); }}});
+        guitest::Script script(choose(0));
         input.click(guitest::centreOnScreen(*swatch0));
         ASSERT_TRUE(pumpUntil([&] { return script.finished() && menuWindow() == nullptr; }));
         EXPECT_EQ(selector->getCurrentColour().getARGB(), 0x80ff0000u) << "use this swatch";
     }
     {
         openedAt = 0;
-        guitest::Script script({{opened, [&] { input.click(item(2)); }}});
+        guitest::Script script(choose(2));
         input.click(guitest::centreOnScreen(*swatch1));
         ASSERT_TRUE(pumpUntil([&] { return script.finished() && menuWindow() == nullptr; }));
         flushMessages();
@@ -478,7 +497,7 @@ TEST_F(SelectorWindow, SwatchMenuOutcomes) {
     }
     {
         openedAt = 0;
-        guitest::Script script({{opened, [&] { input.click(item(2)); }}});
+        guitest::Script script(choose(2));
         input.click(guitest::centreOnScreen(*swatch1));
         ASSERT_TRUE(pumpUntil([&] { return script.finished() && menuWindow() == nullptr; }));
         flushMessages();
@@ -521,7 +540,9 @@ TEST_F(SelectorWindow, SwatchUsedInASelectorWithoutAlphaIsOpaque) {
             openedAt = juce::Time::getMillisecondCounter();
         return juce::Time::getMillisecondCounter() - openedAt > 400;
     };
-    guitest::Script script({{opened, [&] {
+    juce::uint32 hoveredAt = 0;
+    guitest::Script script({{opened,
+                             [&] {
                                  auto& desktop = juce::Desktop::getInstance();
                                  auto* menu = desktop.getComponent(desktop.getNumComponents() - 1);
                                  juce::Component* first = nullptr;
@@ -529,7 +550,13 @@ TEST_F(SelectorWindow, SwatchUsedInASelectorWithoutAlphaIsOpaque) {
                                      if (c->isVisible() &&
                                          (first == nullptr || c->getY() < first->getY()))
                                          first = c;
-                                 input.click(first->getScreenBounds().getCentre());
+                                 input.moveTo(first->getScreenBounds().getCentre());
+                                 hoveredAt = juce::Time::getMillisecondCounter();
+                             }},
+                            {[&] { return juce::Time::getMillisecondCounter() - hoveredAt > 300; },
+                             [&] {
+                                 input.press();
+                                 input.release();
                              }}});
     input.click(guitest::centreOnScreen(*swatch));
     ASSERT_TRUE(pumpUntil([&] { return script.finished(); }));

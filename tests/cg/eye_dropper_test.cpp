@@ -49,7 +49,11 @@ protected:
     static cg::EyeDropperDialog* openDialog() {
         auto* modal = juce::ModalComponentManager::getInstance()->getModalComponent(0);
         auto* dialog = dynamic_cast<cg::EyeDropperDialog*>(modal);
-        return dialog != nullptr && guitest::isViewable(*dialog) && dialog->hasKeyboardFocus(true)
+        // Focused, and on top of everything where the tests press and release.
+        return dialog != nullptr && guitest::isViewable(*dialog) &&
+                       dialog->hasKeyboardFocus(true) &&
+                       guitest::isTopmostAt(*dialog, {640, 340}) &&
+                       guitest::isTopmostAt(*dialog, {200, 500})
                    ? dialog
                    : nullptr;
     }
@@ -136,7 +140,8 @@ TEST_F(EyeDropperTest, ReleaseOverAGreenPixelPicksIt) {
                                  input.press();
                                  input.moveTo(greenSpot());
                                  input.release();
-                             }}});
+                             },
+                             noModal}});
     input.click(guitest::centreOnScreen(*button));
     ASSERT_TRUE(pumpUntil([&] { return script.finished() && noModal(); }));
     flushMessages();
@@ -145,7 +150,7 @@ TEST_F(EyeDropperTest, ReleaseOverAGreenPixelPicksIt) {
 
     // Picking the colour that is already current sends nothing.
     guitest::Script again(
-        {{[] { return openDialog() != nullptr; }, [&] { input.click(greenSpot()); }}});
+        {{[] { return openDialog() != nullptr; }, [&] { input.click(greenSpot()); }, noModal}});
     input.click(guitest::centreOnScreen(*button));
     ASSERT_TRUE(pumpUntil([&] { return again.finished() && noModal(); }));
     flushMessages();
@@ -158,7 +163,8 @@ TEST_F(EyeDropperTest, EscapeAnyKeyOrFocusLossCancel) {
     flushMessages();
     const char* keys[] = {"Escape", "a"};
     for (const char* key : keys) {
-        guitest::Script script({{[] { return openDialog() != nullptr; }, [&] { input.key(key); }}});
+        guitest::Script script(
+            {{[] { return openDialog() != nullptr; }, [&] { input.key(key); }, noModal}});
         input.click(guitest::centreOnScreen(*button));
         ASSERT_TRUE(pumpUntil([&] { return script.finished() && noModal(); })) << key;
         flushMessages();
@@ -177,7 +183,7 @@ TEST_F(EyeDropperTest, EscapeAnyKeyOrFocusLossCancel) {
                                  input.moveTo({500, 600});
                              }},
                             {[&] { return watcher.moves > 0; },
-                             [&] { input.focusWindow(green->getWindowHandle()); }}});
+                             [&] { input.focusWindow(green->getWindowHandle()); }, noModal}});
     input.click(guitest::centreOnScreen(*button));
     ASSERT_TRUE(pumpUntil([&] { return script.finished() && noModal(); }));
     juce::Desktop::getInstance().removeGlobalMouseListener(&watcher);

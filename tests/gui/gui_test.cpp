@@ -120,6 +120,22 @@ bool isViewable(const juce::Component& c) {
     return viewable;
 }
 
+bool isTopmostAt(const juce::Component& c, juce::Point<int> p) {
+    void* handle = c.getWindowHandle();
+    Display* display = XOpenDisplay(nullptr);
+    if (handle == nullptr || display == nullptr) {
+        if (display != nullptr)
+            XCloseDisplay(display);
+        return false;
+    }
+    const Window root = DefaultRootWindow(display);
+    Window child = 0;
+    int x = 0, y = 0;
+    XTranslateCoordinates(display, root, root, p.x, p.y, &x, &y, &child);
+    XCloseDisplay(display);
+    return child == static_cast<Window>(reinterpret_cast<std::uintptr_t>(handle));
+}
+
 bool waitUntilShown(juce::Component& c) {
     if (!pumpUntil([&] { return isViewable(c); }))
         return false;
@@ -186,7 +202,8 @@ TestWindow::~TestWindow() {
     removeFromDesktop();
 }
 
-Script::Script(std::vector<Step> stepsIn) : steps(std::move(stepsIn)) {
+Script::Script(std::vector<Step> stepsIn)
+    : steps(std::move(stepsIn)), deadline(juce::Time::getMillisecondCounter() + patienceMs) {
     startTimer(10);
 }
 
@@ -204,12 +221,28 @@ void Script::timerCallback() {
             ADD_FAILURE() << "a modal loop is still running after the script";
         next = steps.size();
         juce::PopupMenu::dismissAllActiveMenus();
-        modal.cancelAllModalComponents();
+        // exitModalState, not cancelAllModalComponents: only the former ends a runModalLoop.
+        for (int i = modal.getNumModalComponents(); --i >= 0;)
+            if (auto* c = modal.getModalComponent(i))
+                c->exitModalState(0);
         stopTimer();
         return;
     }
-    if (next < steps.size() && steps[next].condition()) {
-        auto action = steps[next].action;
+    if (next >= steps.size())
+        return;
+    Step& step = steps[next];
+    if (step.done != nullptr) {
+        const auto now = juce::Time::getMillisecondCounter();
+        if (step.done())
+            ++next;
+        else if ((lastAction == 0 || now - lastAction > 1000) && step.condition()) {
+            lastAction = now;
+            step.action();
+        }
+        return;
+    }
+    if (step.condition()) {
+        auto action = step.action;
         ++next;
         action();
     }

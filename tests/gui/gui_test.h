@@ -58,6 +58,9 @@ private:
 
 // True once the component's native window is mapped and viewable on the server.
 bool isViewable(const juce::Component& c);
+// True when the component's native window is the top-level window the server shows at that
+// screen point, so that input there reaches it.
+bool isTopmostAt(const juce::Component& c, juce::Point<int> screenPosition);
 // Waits until the window is viewable and the framework knows where it is on screen.
 bool waitUntilShown(juce::Component& c);
 // The screen's colour at a point, as the display server has it (after compositing).
@@ -87,6 +90,10 @@ public:
     struct Step {
         std::function<bool()> condition;
         std::function<void()> action;
+        // Optional: the step is over only when this holds; until then the action is repeated,
+        // a second apart, whenever the condition holds (the display server may drop input that
+        // arrives while a window is still being set up).
+        std::function<bool()> done = nullptr;
     };
     explicit Script(std::vector<Step> steps);
     ~Script() override;
@@ -96,7 +103,8 @@ private:
     void timerCallback() override;
     std::vector<Step> steps;
     size_t next = 0;
-    juce::uint32 deadline;
+    const juce::uint32 deadline;
+    juce::uint32 lastAction = 0;
 };
 
 // Snapshot of a component as it paints itself.

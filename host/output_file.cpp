@@ -46,10 +46,13 @@ void Untrack(int slot) {
     g_paths[slot] = nullptr;
 }
 
-// Empties and removes a folder with async-signal-safe calls only (no opendir, no malloc).
+// Empties and removes a folder with async-signal-safe calls only (no opendir, no malloc). Other
+// threads may still be adding files, so it tries again until the folder is gone.
 void RemoveFolderInHandler(const char* path) {
-    int fd = ::open(path, O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        int fd = ::open(path, O_RDONLY | O_DIRECTORY);
+        if (fd < 0)
+            return;
         alignas(8) char buffer[4096];
         for (;;) {
             long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
@@ -64,8 +67,9 @@ void RemoveFolderInHandler(const char* path) {
             }
         }
         ::close(fd);
+        if (::rmdir(path) == 0 || errno != ENOTEMPTY)
+            return;
     }
-    ::rmdir(path);
 }
 
 void OnSignal(int sig) {

@@ -104,17 +104,29 @@ TEST(HostSettings, AnEditIsSavedOnOk) {
         program.join(); // the program's own time limit ends it
         FAIL() << "the frame never appeared: " << result.err;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-
+    // Input that arrives while a window is still being set up may be dropped: each step is
+    // repeated, a little apart, until what it does shows.
     guitest::FakeInput input;
-    // High and to the right in the colour square: a bright, saturated colour, far from black.
+    // High and to the right in the colour square: a bright, saturated colour, far from black;
+    // the preview box below the square shows it.
     const auto square = frame->getPosition() + juce::Point<int>(150, 80);
-    input.moveTo(square);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    input.click(square);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto preview = frame->getPosition() + juce::Point<int>(73, 223);
+    bool edited = false;
+    for (int i = 0; i < 20 && !edited && !ended; ++i) {
+        input.moveTo(square);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        input.click(square);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        const juce::Colour shown = guitest::screenPixel(preview);
+        edited = shown.getRed() + shown.getGreen() + shown.getBlue() > 200;
+    }
+    EXPECT_TRUE(edited) << "the preview never showed the picked colour";
     // OK sits left of Cancel and Apply on the bottom row.
-    input.click({frame->getX() + frame->getWidth() * 29 / 100, frame->getBottom() - 20});
+    for (int i = 0; i < 20 && !ended; ++i) {
+        input.click({frame->getX() + frame->getWidth() * 29 / 100, frame->getBottom() - 20});
+        for (int wait = 0; wait < 10 && !ended; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     program.join();
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string saved = e2e::ReadFile(file);

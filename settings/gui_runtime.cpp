@@ -4,6 +4,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "juce/x11_event_queue.h"
 #include "platform/win32/screen.h"
 
 namespace {
@@ -22,6 +23,7 @@ GuiRuntimeUser::GuiRuntimeUser() {
         if (juce::MessageManager::getInstanceWithoutCreating() == nullptr)
             ownStart = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
     }
+    velmora::keepX11EventQueueDrained();
 }
 
 GuiRuntimeUser::~GuiRuntimeUser() {

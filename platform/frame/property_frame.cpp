@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "juce/x11_event_queue.h"
 #include "platform/com/object.h"
 #include "platform/win32/screen.h"
 
@@ -193,6 +194,7 @@ HRESULT PropertyFrame::Create(LPCOLESTR caption, ULONG objectCount, IUnknown** o
     win32::InternWindowManagerAtoms();
     if (!juce::MessageManager::getInstanceWithoutCreating())
         impl->framework = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+    keepX11EventQueueDrained();
 
     for (ULONG i = 0; i < objectCount; ++i)
         impl->objects.emplace_back(objects[i]);

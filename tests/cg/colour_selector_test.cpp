@@ -423,9 +423,7 @@ TEST_F(SelectorWindow, ClickAndDragOnColourSpaceAndHueStrip) {
     input.release();
 }
 
-// DISABLED: the menu follows the pointer by polling, and under Xvfb a chosen entry is now and
-// then never taken; run with --gtest_also_run_disabled_tests while that is looked into.
-TEST_F(SelectorWindow, DISABLED_SwatchMenuOutcomes) {
+TEST_F(SelectorWindow, SwatchMenuOutcomes) {
     selector->swatches[0] = juce::Colour(0x80ff0000);
     selector->swatches[1] = juce::Colour(0xff123456);
     selector->setCurrentColour(juce::Colour(0xff00ff00));
@@ -534,9 +532,7 @@ TEST_F(SelectorWindow, SwatchPaintsItsColourOverChecks) {
     EXPECT_TRUE(guitest::near(image.getPixelAt(7, 1), juce::Colour(0xffffffff).overlaidWith(c), 1));
 }
 
-// DISABLED: the menu follows the pointer by polling, and under Xvfb a chosen entry is now and
-// then never taken; run with --gtest_also_run_disabled_tests while that is looked into.
-TEST_F(SelectorWindow, DISABLED_SwatchUsedInASelectorWithoutAlphaIsOpaque) {
+TEST_F(SelectorWindow, SwatchUsedInASelectorWithoutAlphaIsOpaque) {
     selector.reset();
     selector = std::make_unique<SwatchSelector>(allSections & ~ColourSelector::showAlphaChannel, 2);
     selector->setBounds(10, 10, 200, 280);

@@ -128,10 +128,7 @@ TEST_F(EyeDropperTest, DialogCoversTheScreenInvisiblyWithItsCursor) {
     EXPECT_EQ(dialog.pickedColour, underRelease) << "the screen as it was, the dialog adds nothing";
 }
 
-// DISABLED: a pick by pointer on the dialog is lost now and then under Xvfb (the dialog is
-// focused and on top, keys reach it, yet in some runs no button event does); run with
-// --gtest_also_run_disabled_tests while that is looked into.
-TEST_F(EyeDropperTest, DISABLED_ReleaseOverAGreenPixelPicksIt) {
+TEST_F(EyeDropperTest, ReleaseOverAGreenPixelPicksIt) {
     selector->setCurrentColour(juce::Colour(0x40123456));
     flushMessages();
     ChangeCounter counter;
@@ -175,9 +172,7 @@ TEST_F(EyeDropperTest, EscapeOrAnyKeyCancels) {
     }
 }
 
-// DISABLED: without a window manager the framework sometimes never sees the dialog's focus leave
-// (it checks the focus again when the event arrives); run with --gtest_also_run_disabled_tests.
-TEST_F(EyeDropperTest, DISABLED_FocusTakenByAnotherWindowCancels) {
+TEST_F(EyeDropperTest, FocusTakenByAnotherWindowCancels) {
     selector->setCurrentColour(juce::Colour(0xff445566));
     flushMessages();
     // Another window takes the keyboard focus, once the dialog has seen its own focus arrive: a
@@ -201,10 +196,7 @@ TEST_F(EyeDropperTest, DISABLED_FocusTakenByAnotherWindowCancels) {
     EXPECT_EQ(selector->getCurrentColour().getARGB(), 0xff445566u);
 }
 
-// DISABLED: a pick by pointer on the dialog is lost now and then under Xvfb (the dialog is
-// focused and on top, keys reach it, yet in some runs no button event does); run with
-// --gtest_also_run_disabled_tests while that is looked into.
-TEST_F(EyeDropperTest, DISABLED_SelectorDeletedDuringThePickIsLeftAlone) {
+TEST_F(EyeDropperTest, SelectorDeletedDuringThePickIsLeftAlone) {
     // Whatever the modal loop dispatches may delete the selector; the pick must not touch it.
     guitest::Script script({{[] { return openDialog() != nullptr; },
                              [&] {

@@ -1,5 +1,6 @@
 #include "gui_test.h"
 
+#include "juce/x11_event_queue.h"
 #include "platform/win32/screen.h"
 
 // Xlib last: its macros clash with the framework's names.
@@ -33,8 +34,10 @@ void GuiTest::SetUp() {
     velmora::win32::InstallXErrorRecorder();
     velmora::win32::InternWindowManagerAtoms();
     errorsBefore = velmora::win32::XErrorsRecorded();
-    if (startsFramework())
+    if (startsFramework()) {
         framework = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+        velmora::keepX11EventQueueDrained();
+    }
 }
 
 void GuiTest::TearDown() {

@@ -68,3 +68,28 @@ TEST_F(PanelLifecycle, AHostThatRunsTheFrameworkKeepsIt) {
     host.reset();
     EXPECT_FALSE(frameworkRunning());
 }
+
+// A reply awaited on the framework's connection reads the events that came before it into
+// Xlib's queue, where the socket no longer shows them; they must still be delivered.
+TEST_F(PanelLifecycle, InputReadAheadByARoundTripIsStillDelivered) {
+    PropPageComp panel(nullptr);
+    struct KeyTaker : juce::Component {
+        KeyTaker() { setWantsKeyboardFocus(true); }
+        bool keyPressed(const juce::KeyPress&) override { return ++keys, true; }
+        int keys = 0;
+    } taker;
+    guitest::TestWindow window({100, 100, 120, 80}, juce::Colours::white);
+    taker.setBounds(window.getLocalBounds());
+    window.addAndMakeVisible(taker);
+    ASSERT_TRUE(guitest::waitUntilShown(window));
+    ASSERT_TRUE(guitest::pumpUntil([&] {
+        taker.grabKeyboardFocus();
+        return taker.hasKeyboardFocus(false);
+    }));
+    guitest::FakeInput input;
+    for (int i = 1; i <= 3; ++i) {
+        input.key("a");                    // on the server, and sent to the framework's connection
+        juce::Desktop::getMousePosition(); // a round trip on that connection
+        EXPECT_TRUE(guitest::pumpUntil([&] { return taker.keys == i; })) << i;
+    }
+}

@@ -90,14 +90,6 @@ bool WriteScreenshot(const juce::Image& shot, const std::string& path, std::stri
     return out.Commit(error);
 }
 
-// The frame's own modal loop would block input to the page: the page's panel is a window of its
-// own, outside the dialog. So the frame runs modeless and the loop runs until it is closed.
-velmora::frame::PropertyFrame::Result RunUntilClosed(velmora::frame::PropertyFrame& frame) {
-    while (frame.result() == velmora::frame::PropertyFrame::Result::pending)
-        juce::MessageManager::getInstance()->runDispatchLoopUntil(20);
-    return frame.result();
-}
-
 } // namespace
 
 int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
@@ -135,7 +127,7 @@ int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
             if (!WriteScreenshot(RenderFrame(frame->window()), o.screenshot, &error))
                 status = Fail(error);
             frame->cancel();
-        } else if (RunUntilClosed(*frame) == velmora::frame::PropertyFrame::Result::ok) {
+        } else if (frame->runModal() == velmora::frame::PropertyFrame::Result::ok) {
             ComPtr<ISfExchangeProps<FilterProps>> exchange;
             effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
                                    reinterpret_cast<void**>(&exchange));

@@ -74,7 +74,6 @@ struct PropertyFrame::Impl : private juce::Button::Listener, private juce::Chang
     std::unique_ptr<Window> window;
     size_t shown = SIZE_MAX;
     Result result = Result::pending;
-    bool modal = false;
 
     ~Impl() override { close(); }
 
@@ -105,8 +104,6 @@ struct PropertyFrame::Impl : private juce::Button::Listener, private juce::Chang
             applyDirty();
         result = r;
         close();
-        if (modal && window)
-            window->exitModalState(r == Result::ok ? 1 : 0);
     }
 
     // Pages let go of their windows, their site and their objects.
@@ -240,14 +237,24 @@ void PropertyFrame::apply() {
     impl_->applyDirty();
 }
 
-PropertyFrame::Result PropertyFrame::runModal() {
-    if (impl_->result != Result::pending)
-        return impl_->result;
-    impl_->modal = true;
-    impl_->window->runModalLoop();
-    impl_->modal = false;
-    if (impl_->result == Result::pending)
-        impl_->finish(Result::cancel);
+PropertyFrame::Result PropertyFrame::runModal(HWND owner) {
+    // Not the framework's modal state: that holds back input from every other desktop window,
+    // the page's panel among them. As on Windows, the frame blocks its caller and disables its
+    // owner window only.
+    juce::Component* ownerWindow = nullptr;
+    auto& desktop = juce::Desktop::getInstance();
+    for (int i = 0; owner && i < desktop.getNumComponents(); ++i)
+        if (desktop.getComponent(i)->getWindowHandle() == owner)
+            ownerWindow = desktop.getComponent(i);
+    juce::Component::SafePointer<juce::Component> disabled(
+        ownerWindow && ownerWindow->isEnabled() ? ownerWindow : nullptr);
+    if (disabled)
+        disabled->setEnabled(false);
+    while (impl_->result == Result::pending)
+        if (!juce::MessageManager::getInstance()->runDispatchLoopUntil(20))
+            impl_->finish(Result::cancel); // the application is quitting
+    if (disabled)
+        disabled->setEnabled(true);
     return impl_->result;
 }
 
@@ -275,7 +282,7 @@ bool PropertyFrame::applyEnabled() const {
 
 } // namespace velmora::frame
 
-HRESULT OleCreatePropertyFrame(HWND, UINT, UINT, LPCOLESTR lpszCaption, ULONG cObjects,
+HRESULT OleCreatePropertyFrame(HWND hwndOwner, UINT, UINT, LPCOLESTR lpszCaption, ULONG cObjects,
                                IUnknown** ppUnk, ULONG cPages, const CLSID* pPageClsID, LCID, DWORD,
                                void*) {
     std::unique_ptr<velmora::frame::PropertyFrame> frame;
@@ -283,6 +290,6 @@ HRESULT OleCreatePropertyFrame(HWND, UINT, UINT, LPCOLESTR lpszCaption, ULONG cO
                                                        pPageClsID, nullptr, &frame);
     if (FAILED(hr))
         return hr;
-    frame->runModal();
+    frame->runModal(hwndOwner);
     return S_OK;
 }

@@ -39,8 +39,9 @@ public:
     void ok();
     void cancel();
     void apply();
-    // Blocks in a modal loop until OK or Cancel (or the window is closed).
-    Result runModal();
+    // Runs the message loop until OK or Cancel (or the window is closed). The owner, a desktop
+    // window of this process, takes no input meanwhile; other windows do.
+    Result runModal(HWND owner = nullptr);
     Result result() const;
 
     juce::DialogWindow& window();

@@ -1,6 +1,7 @@
 // The settings page as a host meets it: in the property frame, on a real effect object.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <thread>
 
 #include "effect/velmora.h"
@@ -186,6 +187,41 @@ TEST_F(PageInFrame, OkAppliesAndClosesCancelOnlyCloses) {
     EXPECT_EQ(frame->pageCount(), 0u);
     EXPECT_EQ(proxy->target, nullptr) << "the page let go of its window";
     EXPECT_EQ(static_cast<CVelmoraPP*>(page.Get())->panel(), nullptr);
+}
+
+TEST_F(PageInFrame, RunModallyThePageTakesInputAndTheOwnerNone) {
+    OpenFrame();
+    flushMessages();
+    const int before = proxy->sets;
+    auto* view = FindChild<cg::ColourSelector::ColourSpaceView>(*Page()->panel());
+    ASSERT_NE(view, nullptr);
+    std::map<juce::String, juce::Component*> buttons;
+    for (auto* c : frame->window().getContentComponent()->getChildren())
+        if (auto* b = dynamic_cast<juce::TextButton*>(c))
+            buttons[b->getButtonText()] = b;
+    ASSERT_EQ(buttons.size(), 3u);
+    guitest::FakeInput input;
+    guitest::TestWindow owner({600, 500, 100, 100}, juce::Colours::white);
+    auto modal = [&] { return !owner.isEnabled(); };
+    auto clickView = [&](float x, float y) {
+        return [&, x, y] {
+            input.click(OnScreen(*view, view->getLocalBounds().getRelativePoint(x, y)));
+        };
+    };
+    int sets = 0;
+    // An edit; a click on the frame itself (the disabled Apply), which brings it to front; another
+    // edit; OK.
+    guitest::Script script(
+        {{modal, clickView(0.2f, 0.8f), [&] { return (sets = proxy->sets) > before; }},
+         {modal, [&] { input.click(guitest::centreOnScreen(*buttons["Apply"])); }},
+         {modal, clickView(0.7f, 0.3f), [&] { return proxy->sets > sets; }},
+         {modal, [&] { input.click(guitest::centreOnScreen(*buttons["OK"])); }}});
+    EXPECT_EQ(frame->runModal(static_cast<HWND>(owner.getWindowHandle())),
+              velmora::frame::PropertyFrame::Result::ok);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(owner.isEnabled());
+    EXPECT_EQ(EffectProps(), proxy->lastSet) << "both edits made while modal reached the effect";
+    EXPECT_NE(EffectProps(), kGreen);
 }
 
 TEST_F(PageInFrame, Screenshot) {

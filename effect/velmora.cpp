@@ -131,9 +131,17 @@ HRESULT CVelmora::LockForReadWrite(const DXBNDS& bounds, IDXARGBReadWritePtr** p
     return S_OK;
 }
 
+// One snapshot of the parameter for the whole frame. (spec.md Part 1.3 has each piece take its
+// own in WorkProc; with the record changing from other threads meanwhile, the bands of one frame
+// then used different mattes. The host sees one frame per Execute, so it gets one record.)
+HRESULT CVelmora::OnInitWork(WorkInfo&, ULONG&) {
+    m_executeProps = TakeFrameProps();
+    return S_OK;
+}
+
 HRESULT CVelmora::WorkProc(const WorkInfo& work, BOOL*) {
     const LONG width = bnds::Width(work.outputBounds), height = bnds::Height(work.outputBounds);
-    const FilterProps matte = TakeFrameProps(); // this piece's own snapshot
+    const FilterProps matte = m_executeProps; // the frame's record, the same for every piece
 
     ComPtr<IDXARGBReadWritePtr> ptr;
     BYTE* buffer = nullptr;

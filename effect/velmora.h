@@ -64,6 +64,7 @@ public:
     static const velmora::com::PropertyMapEntry* GetPropertyMap();
 
     // --- Transform operations the effect replaces.
+    HRESULT OnInitWork(WorkInfo& templ, ULONG& pieces) override;
     HRESULT WorkProc(const WorkInfo& work, BOOL* continueFlag) override;
     HRESULT DetermineBnds(DXBNDS& bounds) override;
 
@@ -112,6 +113,12 @@ public:
     DWORD m_bRequiresSave = 0; // the property-bag save flag
 
 private:
+    // The record the pieces of the current Execute render with: taken once per frame, on the
+    // calling thread before the pieces start (OnInitWork), so that every band of a frame uses the
+    // same record even while other threads change it. Written only under the object lock that
+    // Execute holds; the pieces read it after the task manager has handed them over.
+    FilterProps m_executeProps{};
+
     HRESULT LockForReadWrite(const DXBNDS& bounds, IDXARGBReadWritePtr** ptr, BYTE** buffer,
                              LONG* pitch, std::unique_ptr<DXPMSAMPLE[]>* scratch,
                              DXPACKEDRECTDESC* desc);

@@ -2,11 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -88,6 +91,57 @@ std::string Reason(const std::string& path, const char* what, int err) {
     return path + ": " + what + ": " + std::strerror(err);
 }
 
+// Temporary names: ".<target>.velmora-XXXXXX" beside a target file, ".velmora-XXXXXX" for a
+// staging folder inside a destination folder.
+constexpr const char* kTempTag = ".velmora-";
+constexpr size_t kRandomChars = 6; // what mkstemp and mkdtemp put in place of XXXXXX
+
+bool IsTemporaryName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + kRandomChars || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return std::all_of(name.begin() + static_cast<long>(prefix.size()), name.end(),
+                       [](unsigned char c) { return std::isalnum(c); });
+}
+
+// Takes the lock of a temporary file or folder just made, so that no other run takes it for
+// abandoned. False if another run removed it in the moment before (the caller makes another).
+bool LockFresh(int fd) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return false; // another run holds it while it removes it
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_nlink > 0; // still there once locked
+}
+
+// Removes the entries of folder named prefix + six random characters whose lock nobody holds:
+// what runs that died left there. Entries of live runs are locked and stay.
+void RemoveAbandoned(const std::string& folder, const std::string& prefix, bool directories) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    const int dfd = ::dirfd(dir);
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!IsTemporaryName(name, prefix))
+            continue;
+        const int fd = ::openat(
+            dfd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (directories ? O_DIRECTORY : 0));
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        const bool kind =
+            ::fstat(fd, &st) == 0 && (directories ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+        if (kind && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            std::error_code ec;
+            if (directories)
+                std::filesystem::remove_all(std::filesystem::path(folder) / name, ec);
+            else
+                ::unlinkat(dfd, name.c_str(), 0);
+        }
+        ::close(fd); // drops the lock
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 OutputFile::~OutputFile() {
@@ -99,13 +153,28 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     path_ = path;
     std::filesystem::path p(path);
     // Hidden, beside the target, so the rename stays on one file system.
-    temp_ = (p.parent_path() / ("." + p.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(temp_.data());
+    const std::string prefix = "." + p.filename().string() + kTempTag;
+    RemoveAbandoned(p.parent_path().string(), prefix, false);
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp_ = (p.parent_path() / (prefix + "XXXXXX")).string();
+        fd = ::mkostemp(temp_.data(), O_CLOEXEC);
+        if (fd < 0) {
+            *error = Reason(path, "cannot create", errno);
+            temp_.clear();
+            return false;
+        }
+        if (!LockFresh(fd)) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
     if (fd < 0) {
-        *error = Reason(path, "cannot create", errno);
+        *error = path + ": cannot create: no temporary file could be locked";
         temp_.clear();
         return false;
     }
+    lock_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); // shares the lock, which lasts while either is open
     slot_ = Track(temp_);
     mode_t mask = ::umask(0);
     ::umask(mask);
@@ -154,6 +223,10 @@ bool OutputFile::Commit(std::string* error) {
     Untrack(slot_);
     slot_ = -1;
     temp_.clear();
+    if (lock_ >= 0) {
+        ::close(lock_);
+        lock_ = -1;
+    }
     std::string dir = std::filesystem::path(path_).parent_path().string();
     int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {
@@ -172,6 +245,10 @@ void OutputFile::Discard() {
         ::unlink(temp_.c_str());
         temp_.clear();
     }
+    if (lock_ >= 0) {
+        ::close(lock_); // after the removal: no other run may take it meanwhile
+        lock_ = -1;
+    }
     Untrack(slot_);
     slot_ = -1;
 }
@@ -186,9 +263,23 @@ bool StagingDirectory::Create(const std::string& destination, bool createdByThis
     destination_ = destination;
     if (createdByThisRun)
         destinationSlot_ = Track(destination, true);
-    stage_ = (std::filesystem::path(destination) / ".velmora-XXXXXX").string();
-    if (!::mkdtemp(stage_.data())) {
-        *error = Reason(destination, "cannot write into the folder", errno);
+    RemoveAbandoned(destination, kTempTag, true);
+    for (int attempt = 0; stageLock_ < 0 && attempt < 100; ++attempt) {
+        stage_ = (std::filesystem::path(destination) / (std::string(kTempTag) + "XXXXXX")).string();
+        if (!::mkdtemp(stage_.data())) {
+            *error = Reason(destination, "cannot write into the folder", errno);
+            stage_.clear();
+            Discard();
+            return false;
+        }
+        stageLock_ = ::open(stage_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (stageLock_ >= 0 && !LockFresh(stageLock_)) {
+            ::close(stageLock_);
+            stageLock_ = -1;
+        }
+    }
+    if (stageLock_ < 0) {
+        *error = destination + ": cannot write into the folder: no staging folder could be locked";
         stage_.clear();
         Discard();
         return false;
@@ -225,6 +316,10 @@ void StagingDirectory::Discard() {
     if (!stage_.empty()) {
         std::filesystem::remove_all(stage_, ec);
         stage_.clear();
+    }
+    if (stageLock_ >= 0) {
+        ::close(stageLock_); // after the removal: no other run may take it meanwhile
+        stageLock_ = -1;
     }
     Untrack(slot_);
     slot_ = -1;

@@ -1,6 +1,9 @@
 // Output files that appear whole or not at all: written to a temporary file beside the target,
 // flushed to disk and renamed over it. Temporary files are removed on failure, on destruction
-// and when the program is interrupted.
+// and when the program is interrupted. A run that dies without a chance to clean up (SIGKILL, a
+// crash, a power cut) leaves only hidden temporary files; each is held under an advisory lock
+// (flock) while its run lives, and the next run writing to the same place removes those whose
+// lock nobody holds.
 #pragma once
 
 #include <cstdio>
@@ -31,6 +34,7 @@ private:
     std::string path_;
     std::string temp_;
     std::FILE* file_ = nullptr;
+    int lock_ = -1; // the temporary file, locked until it is renamed or removed
     int slot_ = -1;
 };
 
@@ -53,6 +57,7 @@ public:
 private:
     std::string destination_;
     std::string stage_;
+    int stageLock_ = -1; // the staging folder, open and locked while this run lives
     int slot_ = -1;
     int destinationSlot_ = -1; // when the run created the destination
 };

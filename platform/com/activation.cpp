@@ -24,7 +24,11 @@ using Creator = std::function<HRESULT(IUnknown*, REFIID, void**)>;
 struct Activation {
     std::mutex mutex;
     std::map<CLSID, Creator, GuidLess> platformClasses;
-    std::map<std::string, HMODULE> servers; // modules loaded for classes, by path
+    struct Server {
+        HMODULE module = nullptr;
+        int calling = 0; // CoGetClassObject calls inside the module's DllGetClassObject now
+    };
+    std::map<std::string, Server> servers; // modules loaded for classes, by path
 };
 
 Activation& TheActivation() {
@@ -94,22 +98,27 @@ HRESULT CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, void*, REFIID riid
 
     HMODULE module;
     {
-        // Loaded once per path and kept until CoFreeUnusedLibraries finds it idle.
+        // Loaded once per path and kept until CoFreeUnusedLibraries finds it idle. Until the
+        // module has answered, it counts as in use: its DllCanUnloadNow cannot yet know of the
+        // class object it is about to hand out, and unloading it now would fail this call.
         std::lock_guard lock(a.mutex);
         auto it = a.servers.find(path);
-        if (it != a.servers.end()) {
-            module = it->second;
-        } else {
-            module = LoadLibraryA(path.c_str());
-            if (!module)
+        if (it == a.servers.end()) {
+            HMODULE loaded = LoadLibraryA(path.c_str());
+            if (!loaded)
                 return CO_E_DLLNOTFOUND;
-            a.servers[path] = module;
+            it = a.servers.emplace(path, Activation::Server{loaded, 0}).first;
         }
+        module = it->second.module;
+        ++it->second.calling;
     }
     auto get = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(module, "DllGetClassObject"));
-    if (!get)
-        return CO_E_ERRORINDLL;
-    return get(rclsid, riid, ppv);
+    HRESULT hr = get ? get(rclsid, riid, ppv) : CO_E_ERRORINDLL;
+    {
+        std::lock_guard lock(a.mutex);
+        --a.servers[path].calling; // never erased while calling
+    }
+    return hr;
 }
 
 HRESULT CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext, REFIID riid,
@@ -151,10 +160,10 @@ void CoFreeUnusedLibraries() {
     {
         std::lock_guard lock(a.mutex);
         for (auto it = a.servers.begin(); it != a.servers.end();) {
-            auto canUnload =
-                reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(it->second, "DllCanUnloadNow"));
-            if (canUnload && canUnload() == S_OK) {
-                idle.push_back(it->second);
+            auto canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(
+                GetProcAddress(it->second.module, "DllCanUnloadNow"));
+            if (it->second.calling == 0 && canUnload && canUnload() == S_OK) {
+                idle.push_back(it->second.module);
                 it = a.servers.erase(it);
             } else {
                 ++it;

@@ -32,9 +32,22 @@ HRESULT Fail(HRESULT hr, std::string message) {
     return hr;
 }
 
+// libgsf reports damaged files through GLib criticals on stderr as well as through the GError
+// it hands back ("ole_seek_block: assertion ... failed"). The caller gets the GError's reason
+// in its one-line message; the criticals are dropped, so a program's stderr says it once, and a
+// host whose stderr is its user's sees nothing of ours.
+void DropGsfMessages(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
 void InitOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    std::call_once(once, [] {
+        gsf_init();
+        const auto levels =
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING |
+                                        G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG);
+        for (const char* domain : {"libgsf", "libgsf:msole"})
+            g_log_set_handler(domain, levels, &DropGsfMessages, nullptr);
+    });
 }
 
 // Releases a GObject when it goes out of scope.

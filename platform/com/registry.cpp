@@ -373,16 +373,36 @@ bool ReadWhole(const std::string& path, std::string* out, bool* exists) {
     return true;
 }
 
+// The temporary files of a registry file are named "<file>.tmp.<pid>.<thread>". Only a writer
+// holding the exclusive lock makes one, so under the lock any that exist were left by a writer
+// that died (killed, or the machine went down) and can go.
+constexpr const char* kTempInfix = ".tmp.";
+
+void RemoveStaleTemporaryFiles(const std::string& path) {
+    const std::filesystem::path file(path);
+    const std::string prefix = file.filename().string() + kTempInfix;
+    std::error_code ec;
+    const auto dir = file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            std::filesystem::remove(entry.path(), ec);
+    }
+}
+
 // Temporary file, fsync, rename, fsync of the folder: the old file stays whole until the new
-// one is complete.
+// one is complete. The new file keeps the old one's permissions.
 bool WriteAtomically(const std::string& path, const std::string& text, std::string* error) {
-    std::string tmp = path + ".tmp." + std::to_string(::getpid()) + "." +
+    std::string tmp = path + kTempInfix + std::to_string(::getpid()) + "." +
                       std::to_string(std::hash<std::thread::id>()(std::this_thread::get_id()));
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = tmp + ": " + std::strerror(errno);
         return false;
     }
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -448,6 +468,13 @@ LSTATUS Transact(bool write, const std::function<LSTATUS(Hive&)>& f) {
     std::string out = Format(hive);
     if (out == text)
         return ERROR_SUCCESS;
+    // A file this process may not write is not replaced behind its owner's back (the rename
+    // would need only the folder's permission).
+    if (exists && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        t_lastError = path + ": " + std::strerror(errno);
+        return ERROR_ACCESS_DENIED;
+    }
+    RemoveStaleTemporaryFiles(path);
     if (!WriteAtomically(path, out, &error)) {
         t_lastError = error;
         return ERROR_WRITE_FAULT;

@@ -1,6 +1,9 @@
 // The registry: keys and values under the usual roots, kept in a text file in the
 // "Windows Registry Editor Version 5.00" format. Every change re-reads the file and replaces it
-// atomically under an advisory lock, so concurrent writers in several processes lose nothing.
+// atomically under an advisory lock, so concurrent writers in several processes lose nothing; a
+// write that fails (disk full, folder not writable) or a writer that dies leaves the old file
+// whole. A file this process may not write is not replaced (ERROR_ACCESS_DENIED), and a replaced
+// one keeps its permissions.
 // The file is $VELMORA_REGISTRY, else $XDG_DATA_HOME/velmora/registry.reg
 // (~/.local/share/velmora/registry.reg).
 #pragma once

@@ -1,8 +1,9 @@
 # The two entry points of the README. Each installs what it needs first.
 PRESETS ?= default asan tsan
+SOAK_PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test build format demo
+.PHONY: deps test build format demo soak
 
 deps:
 	bash scripts/install-deps.sh
@@ -21,6 +22,11 @@ test: deps
 	    cmake --build --preset $$p -j $(JOBS); \
 	    ctest --preset $$p -j $(JOBS); \
 	done
+
+# The fault and load suites at their full counts, in each preset (LeakSanitizer under asan, the
+# concurrency ones under tsan); prints what they checked. SOAK_PRESETS=default for a quicker run.
+soak: deps
+	JOBS=$(JOBS) bash scripts/soak.sh $(SOAK_PRESETS)
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -186,7 +186,7 @@ TEST(EffectAllocation, InPlaceFramesAllocateNothing) {
         const GUID request = velmora::com::MakeGuid("{0F3E8D21-6A4B-4C59-8E7D-1B2C3D4E5F60}");
         EXPECT_EQ(rig.CountFrames(20, &request), 0) << processors << " processors, request id";
 
-        // The blend of the key records, taken per piece, allocates nothing either.
+        // The blend of the key records, taken once per frame, allocates nothing either.
         ComPtr<IDXTSfAutomation> automation;
         rig.effect->QueryInterface(uuidof<IDXTSfAutomation>(),
                                    reinterpret_cast<void**>(&automation));

@@ -22,7 +22,7 @@
 namespace e2e {
 
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-           int timeoutSeconds, int interruptAfterMs) {
+           int timeoutSeconds, int interruptAfterMs, int signal) {
     Result r;
     TempDir io;
     const std::string outPath = (io / "out").string(), errPath = (io / "err").string();
@@ -53,7 +53,7 @@ Result Run(const std::vector<std::string>& argv, const std::map<std::string, std
     while (::waitpid(pid, &status, WNOHANG) == 0) {
         if (!interrupted && std::chrono::steady_clock::now() >
                                 start + std::chrono::milliseconds(interruptAfterMs)) {
-            ::kill(pid, SIGINT);
+            ::kill(pid, signal);
             interrupted = true;
         }
         if (std::chrono::steady_clock::now() > deadline) {

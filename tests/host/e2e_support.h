@@ -18,9 +18,10 @@ struct Result {
 };
 
 // Runs argv[0] with the arguments; env entries are set (an empty value unsets the variable).
-// interruptAfterMs >= 0: SIGINT is sent that long after the start, as Ctrl+C would.
+// interruptAfterMs >= 0: the signal (SIGINT, as Ctrl+C would; SIGKILL, as a crash or the OOM
+// killer would) is sent that long after the start.
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-           int timeoutSeconds = 120, int interruptAfterMs = -1);
+           int timeoutSeconds = 120, int interruptAfterMs = -1, int signal = 2 /* SIGINT */);
 
 class TempDir {
 public:

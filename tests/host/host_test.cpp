@@ -4,8 +4,12 @@
 
 #include <png.h>
 
+#include <chrono>
 #include <csignal>
+#include <functional>
+#include <thread>
 
+#include "../soak.h"
 #include "e2e_support.h"
 
 namespace fs = std::filesystem;
@@ -334,6 +338,174 @@ TEST_F(Host, AnInterruptedRunLeavesNothingBehind) {
         fs::remove_all(dir / "out");
     }
     EXPECT_GT(interrupted, 0) << "no run was slow enough to interrupt";
+}
+
+// A settings file cut short or damaged (a copy interrupted, a disk that lost sectors): apply either
+// refuses it with one line naming the file and writes nothing, or, where what is missing held
+// nothing the file needs, uses the whole record it holds. Never a part of one. velmora settings
+// does not replace a file it cannot read.
+TEST_F(Host, CutSettingsFilesAreRefusedWholeAndKept) {
+    const Rgba input = e2e::RandomRgba(16, 16, 7);
+    ASSERT_TRUE(e2e::WritePngRgba(dir / "in.png", input));
+    const std::string stg = (dir / "green.stg").string();
+    ASSERT_EQ(Velmora({"settings", stg, "--matte", "green"}).status, 0);
+    const std::string whole = e2e::ReadFile(stg);
+    const std::string cut = (dir / "cut.stg").string(), out = (dir / "out.png").string();
+    int refused = 0;
+    for (size_t n : {size_t{0}, size_t{8}, size_t{511}, size_t{512}, size_t{1000}, whole.size() / 2,
+                     whole.size() - 512, whole.size() - 1}) {
+        e2e::WriteFile(cut, whole.substr(0, n));
+        auto r = Velmora({"apply", "--settings", cut, (dir / "in.png").string(), out});
+        if (r.status != 0) {
+            ++refused;
+            ExpectCleanFailure(r, "cut.stg");
+            EXPECT_FALSE(fs::exists(out)) << n << " bytes";
+        } else {
+            EXPECT_EQ(e2e::ReadPngRgba(out)->bytes, e2e::Unmatted(input, 0, 255, 0).bytes)
+                << n << " bytes: the whole record";
+            fs::remove(out);
+        }
+        r = Velmora({"settings", cut, "--matte", "blue"});
+        if (r.status != 0) {
+            ExpectCleanFailure(r, "cut.stg");
+            EXPECT_EQ(e2e::ReadFile(cut), whole.substr(0, n)) << "kept as it was";
+        }
+    }
+    EXPECT_GT(refused, 0);
+    for (const auto& name : e2e::Listing(dir.path()))
+        EXPECT_NE(name[0], '.') << name;
+}
+
+namespace {
+
+// How long f takes, in milliseconds.
+int Milliseconds(const std::function<void()>& f) {
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count());
+}
+
+// Moments to kill a run that takes about ms milliseconds: three in the normal run, sixty under
+// make soak, spread evenly from its start to a little past its end.
+std::vector<int> KillMoments(int ms) {
+    const int n = velmora::test::Soak() ? 60 : 3;
+    std::vector<int> moments;
+    for (int i = 1; i <= n; ++i)
+        moments.push_back(ms * 11 / 10 * i / (n + 1));
+    return moments;
+}
+
+} // namespace
+
+// A crash in the middle of a run: velmora apply killed with SIGKILL at moments across its run,
+// so that none of its own code runs afterwards (no handler, no cleanup). The output folder then
+// holds only whole frames, each exactly the uninterrupted run's; the temporary files a killed run
+// leaves are hidden, and the next run removes them; a rerun completes and gives the same bytes.
+// The same for a single file written beside its target.
+TEST_F(Host, AKilledRunLeavesOnlyWholeFramesAndARerunCompletes) {
+    velmora::test::Stopwatch watch;
+    auto r = Velmora({"sample", "--frames", "8", "--size", "960x540", (dir / "clip").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = Velmora({"apply", "--matte", "green", (dir / "clip").string(), (dir / "ref").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto names = e2e::Listing(dir / "clip");
+    ASSERT_EQ(e2e::Listing(dir / "ref"), names);
+    std::map<std::string, std::string> reference;
+    for (const auto& name : names) {
+        reference[name] = e2e::ReadFile(dir / "ref" / name);
+        auto in = e2e::ReadPngRgba(dir / "clip" / name);
+        auto out = e2e::ReadPngRgba(dir / "ref" / name);
+        ASSERT_TRUE(in && out);
+        ASSERT_EQ(out->bytes, e2e::Unmatted(*in, 0, 255, 0).bytes) << name << ": the rule's bytes";
+    }
+    const std::map<std::string, std::string> env = {{"VELMORA_REGISTRY", registry.string()}};
+    const std::vector<std::string> apply = {kProgram,
+                                            "apply",
+                                            "--matte",
+                                            "green",
+                                            "--threads",
+                                            "1",
+                                            (dir / "clip").string(),
+                                            (dir / "out").string()};
+
+    // Kills spread over the run's own length (from reading the first frame to moving the last in).
+    const std::vector<int> delays = KillMoments(Milliseconds([&] {
+        ASSERT_EQ(e2e::Run(apply, env).status, 0);
+        fs::remove_all(dir / "out");
+    }));
+    int killed = 0, framesSeen = 0, leftovers = 0;
+    for (int delay : delays) {
+        r = e2e::Run(apply, env, 120, delay, SIGKILL);
+        if (r.status == 128 + SIGKILL) {
+            ++killed;
+        } else {
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        if (fs::exists(dir / "out"))
+            for (const auto& name : e2e::Listing(dir / "out")) {
+                if (name[0] == '.') {
+                    ++leftovers; // hidden: the killed run's staging folder
+                    continue;
+                }
+                ++framesSeen;
+                ASSERT_TRUE(reference.count(name)) << name;
+                EXPECT_EQ(e2e::ReadFile(dir / "out" / name), reference[name])
+                    << name << " after a kill at " << delay << " ms: whole and right";
+            }
+        // The rerun completes, with the right bytes, and leaves nothing hidden behind.
+        auto again = Velmora({"apply", "--matte", "green", "--threads", "1",
+                              (dir / "clip").string(), (dir / "out").string()});
+        ASSERT_EQ(again.status, 0) << again.err;
+        ASSERT_EQ(e2e::Listing(dir / "out"), names) << "after a kill at " << delay << " ms";
+        for (const auto& name : names)
+            ASSERT_EQ(e2e::ReadFile(dir / "out" / name), reference[name]) << name;
+        fs::remove_all(dir / "out");
+    }
+    EXPECT_GT(killed, 0) << "no run was slow enough to kill";
+
+    // Runs that live are left alone: two runs into one folder at once both complete.
+    e2e::Result first, second;
+    std::thread other([&] { first = e2e::Run(apply, env); });
+    second = e2e::Run(apply, env);
+    other.join();
+    ASSERT_EQ(first.status, 0) << first.err;
+    ASSERT_EQ(second.status, 0) << second.err;
+    ASSERT_EQ(e2e::Listing(dir / "out"), names);
+    for (const auto& name : names)
+        EXPECT_EQ(e2e::ReadFile(dir / "out" / name), reference[name]) << name;
+
+    // One large frame to one file: killed while it is written, the target is absent or whole.
+    r = Velmora({"sample", "--frames", "1", "--size", "2560x1440", (dir / "big").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string big = (dir / "big" / "frame_0001.png").string();
+    const std::string target = (dir / "single" / "big.png").string();
+    fs::create_directory(dir / "single");
+    const std::vector<int> singleDelays = KillMoments(Milliseconds([&] {
+        r = Velmora({"apply", "--matte", "green", big, (dir / "single" / "want.png").string()});
+        ASSERT_EQ(r.status, 0) << r.err;
+    }));
+    const std::string want = e2e::ReadFile(dir / "single" / "want.png");
+    int singleKilled = 0;
+    for (int delay : singleDelays) {
+        r = e2e::Run({kProgram, "apply", "--matte", "green", big, target}, env, 120, delay,
+                     SIGKILL);
+        singleKilled += r.status == 128 + SIGKILL;
+        if (fs::exists(target)) {
+            EXPECT_EQ(e2e::ReadFile(target), want) << "after a kill at " << delay << " ms";
+        }
+        auto again = Velmora({"apply", "--matte", "green", big, target});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(e2e::ReadFile(target), want);
+        EXPECT_EQ(e2e::Listing(dir / "single"), (std::vector<std::string>{"big.png", "want.png"}))
+            << "the rerun removes the killed run's temporary file";
+        fs::remove(target);
+    }
+    velmora::test::Figure("runs killed", killed + singleKilled);
+    velmora::test::Figure("whole frames found after kills", framesSeen);
+    velmora::test::Figure("hidden leftovers removed by reruns", leftovers);
+    watch.Report();
 }
 
 TEST_F(Host, TheBuiltInSampleIsMattedAgainstGreen) {

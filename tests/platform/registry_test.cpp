@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
+
+#include "../soak.h"
 
 #include "platform/com/comcat.h"
 #include "platform/com/activation.h"
@@ -222,4 +230,196 @@ TEST_F(RegistryFile, CategoriesAsWindowsKeepsThem) {
         << "the list goes with its last entry";
     EXPECT_EQ(cats->UnRegisterClassImplCategories(clsid, 1, ids), S_OK) << "nothing left: fine";
     cats->Release();
+}
+
+// --- Faults: the disk filling up during a write, a folder or file that may not be written, and
+// a writer killed in the middle. The old file must stay whole and readable every time, and the
+// failure must be reported.
+
+namespace {
+
+// Runs f in a child process and answers its exit code (128 + signal if it was killed).
+int InChild(const std::function<int()>& f) {
+    std::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(f());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// In a child that runs as root: become the unprivileged user, for whom permissions count.
+bool DropPrivileges() {
+    return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
+}
+
+LSTATUS SetBlob(const char* key, const std::vector<BYTE>& blob) {
+    HKEY k = nullptr;
+    LSTATUS r = RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                nullptr);
+    if (r != ERROR_SUCCESS)
+        return r;
+    r = RegSetValueExA(k, "Blob", 0, REG_BINARY, blob.data(), static_cast<DWORD>(blob.size()));
+    RegCloseKey(k);
+    return r;
+}
+
+std::vector<std::string> Names(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST_F(RegistryFile, ADiskFullDuringAWriteLeavesTheOldFileWhole) {
+    velmora::test::Stopwatch watch;
+    ASSERT_EQ(SetBlob("Software\\Old", std::vector<BYTE>(100, 0x11)), ERROR_SUCCESS);
+    RegCloseKey(Create(HKEY_CURRENT_USER, "Software\\New")); // so that setting is one write
+    const std::string old = Text();
+    const std::vector<BYTE> big(1500, 0xAB);
+    // The size the new file would have.
+    reg::Hive hive;
+    std::string error;
+    ASSERT_TRUE(reg::Parse(old, "f", &hive, &error));
+    hive.top.Create("HKEY_CURRENT_USER\\Software\\New")->values["Blob"] =
+        reg::Value{"Blob", REG_BINARY, big};
+    const size_t size = reg::Format(hive).size();
+    ASSERT_GT(size, old.size());
+
+    // The file size limit stops the write of the temporary file at every offset in turn (a
+    // sample of them in the normal run), as a full disk would.
+    std::vector<size_t> limits;
+    const size_t step = velmora::test::Soak() ? 1 : size / 24;
+    for (size_t at = 0; at < size; at += step)
+        limits.push_back(at);
+    limits.push_back(size - 1);
+    for (size_t limit : limits) {
+        const int code = InChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN); // write answers EFBIG instead of killing the process
+            const rlimit r{limit, limit};
+            if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
+                return 90;
+            const LSTATUS s = SetBlob("Software\\New", big);
+            if (s != ERROR_WRITE_FAULT)
+                return 91;
+            return reg::LastError().find("File too large") == std::string::npos ? 92 : 0;
+        });
+        ASSERT_EQ(code, 0) << "file size limit " << limit;
+        ASSERT_EQ(Text(), old) << "file size limit " << limit;
+    }
+    EXPECT_EQ(Names(dir_ / "sub"), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}))
+        << "no temporary file is left";
+    // Readable as before, and the next write goes through.
+    std::string s;
+    HKEY k = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &k), ERROR_SUCCESS);
+    RegCloseKey(k);
+    EXPECT_EQ(SetBlob("Software\\New", big), ERROR_SUCCESS);
+    EXPECT_EQ(Text(), reg::Format(hive));
+    velmora::test::Figure("faults injected", static_cast<double>(limits.size()));
+    watch.Report();
+}
+
+TEST_F(RegistryFile, AFolderThatMayNotBeWrittenLeavesTheOldFileWhole) {
+    ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
+    const std::string old = Text();
+    const auto sub = dir_ / "sub";
+    for (bool withLockFile : {true, false}) {
+        if (!withLockFile)
+            std::filesystem::remove(sub / "registry.reg.lock");
+        ASSERT_EQ(::chmod(sub.c_str(), 0555), 0);
+        const int code = InChild([&] {
+            if (!DropPrivileges())
+                return 90;
+            if (SetBlob("Software\\New", {4, 5, 6}) == ERROR_SUCCESS)
+                return 91; // a failure reported as success
+            HKEY k = nullptr;
+            if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &k) != ERROR_SUCCESS)
+                return 92; // still readable
+            RegCloseKey(k);
+            return reg::LastError().empty() ? 93 : 0;
+        });
+        ::chmod(sub.c_str(), 0755);
+        EXPECT_EQ(code, 0) << (withLockFile ? "with" : "without") << " the lock file";
+        EXPECT_EQ(Text(), old);
+        for (const auto& name : Names(sub))
+            EXPECT_EQ(name.find(".tmp."), std::string::npos) << name;
+    }
+}
+
+TEST_F(RegistryFile, AFileThatMayNotBeWrittenIsNotReplaced) {
+    ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
+    const std::string old = Text();
+    const auto sub = dir_ / "sub";
+    // The folder is the user's; only the file is read-only.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(sub.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((sub / "registry.reg.lock").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+    const int code = InChild([&] {
+        if (!DropPrivileges())
+            return 90;
+        if (SetBlob("Software\\New", {4, 5, 6}) != ERROR_ACCESS_DENIED)
+            return 91;
+        return reg::LastError().find("registry.reg") == std::string::npos ? 92 : 0;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(Text(), old);
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+TEST_F(RegistryFile, AReplacedFileKeepsItsPermissions) {
+    ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
+    ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+    ASSERT_EQ(SetBlob("Software\\New", {4, 5, 6}), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a private registry stays private";
+}
+
+// Writers killed at random moments, in the middle of writes: the file is whole after each kill,
+// and the temporary files they leave are removed by the next write.
+TEST_F(RegistryFile, AKilledWriterLeavesAWholeFile) {
+    velmora::test::Stopwatch watch;
+    ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
+    const long kills = velmora::test::Count(6, 100);
+    long landed = 0;
+    for (long i = 0; i < kills; ++i) {
+        std::fflush(nullptr);
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int n = 0;; ++n)
+                SetBlob(("Software\\K" + std::to_string(n % 50)).c_str(),
+                        std::vector<BYTE>(2000, static_cast<BYTE>(n)));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 + i * 37 % 60));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        landed += WIFSIGNALED(status);
+        reg::Hive hive;
+        std::string error;
+        ASSERT_TRUE(reg::Parse(Text(), path_, &hive, &error))
+            << "after kill " << i << ": " << error;
+        ASSERT_NE(hive.top.Find("HKEY_CURRENT_USER\\Software\\Old"), nullptr);
+    }
+    long left = 0;
+    for (const auto& name : Names(dir_ / "sub"))
+        left += name.find(".tmp.") != std::string::npos;
+    // One as a writer that died after writing part of its file leaves it.
+    std::ofstream(path_ + ".tmp.999999.1") << "Windows Registry Editor Version 5.00\n\n[HKEY_CU";
+    ASSERT_EQ(SetBlob("Software\\Last", {9}), ERROR_SUCCESS);
+    EXPECT_EQ(Names(dir_ / "sub"), (std::vector<std::string>{"registry.reg", "registry.reg.lock"}))
+        << "the next write removes what killed writers left";
+    velmora::test::Figure("writers killed", static_cast<double>(landed));
+    velmora::test::Figure("temporary files they left", static_cast<double>(left));
+    watch.Report();
 }

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../soak.h"
 #include "effect/velmora.h"
 #include "platform/com/activation.h"
 #include "platform/com/proppage.h"
@@ -341,14 +342,16 @@ TEST(Server, CreatedByClsidAndDrivenByName) {
 }
 
 TEST(Server, EightProcessesRegisteringLoseNothing) {
+    velmora::test::Stopwatch watch;
     TempRegistry reg;
+    const int keys = static_cast<int>(velmora::test::Count(10, 100)); // per process
     std::vector<pid_t> children;
     for (int c = 0; c < 8; ++c) {
         pid_t pid = fork();
         if (pid == 0) {
             Module m;
             int bad = m.Register() != S_OK;
-            for (int k = 0; k < 10; ++k) {
+            for (int k = 0; k < keys; ++k) {
                 std::string key =
                     "Velmora.Test\\child" + std::to_string(c) + "\\k" + std::to_string(k);
                 HKEY h = nullptr;
@@ -366,12 +369,19 @@ TEST(Server, EightProcessesRegisteringLoseNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     auto all = Everything();
+    int found = 0;
     for (int c = 0; c < 8; ++c)
-        for (int k = 0; k < 10; ++k)
-            EXPECT_TRUE(
-                all.count("Velmora.Test\\child" + std::to_string(c) + "\\k" + std::to_string(k)))
-                << c << " " << k;
+        for (int k = 0; k < keys; ++k) {
+            const bool there =
+                all.count("Velmora.Test\\child" + std::to_string(c) + "\\k" + std::to_string(k));
+            EXPECT_TRUE(there) << c << " " << k;
+            found += there;
+        }
     EXPECT_TRUE(all.count("CLSID\\" + kEffect));
+    velmora::test::Figure("processes", 8);
+    velmora::test::Figure("keys written", 8 * keys);
+    velmora::test::Figure("keys found", found);
+    watch.Report();
 }
 
 TEST(Server, BrokenRegistryIsReportedAndLeftAlone) {

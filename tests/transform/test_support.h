@@ -87,8 +87,8 @@ public:
     STDMETHOD(SetStatusFlags)(DWORD f) override { return inner_->SetStatusFlags(f); }
     STDMETHOD(LockSurface)
     (const DXBNDS* b, ULONG timeout, DWORD flags, REFIID riid, void** pp, ULONG* gen) override {
-        ++locks;
-        if (FAILED(lockResult))
+        const int call = locks++;
+        if (FAILED(lockResult) && (failLockAt < 0 || call == failLockAt))
             return lockResult;
         if (nullLocks) {
             *pp = static_cast<IDXARGBReadWritePtr*>(new NullPointer);
@@ -98,7 +98,8 @@ public:
     }
 
     ULONG generation = 5;
-    HRESULT lockResult = S_OK;
+    HRESULT lockResult = S_OK;       // a failure here fails every lock, or only call failLockAt
+    std::atomic<int> failLockAt{-1}; // counted as locks counts
     HRESULT boundsResult = S_OK;
     const DXBNDS* boundsOverride = nullptr;
     const DXSAMPLEFORMATENUM* formatOverride = nullptr;

@@ -1,0 +1,207 @@
+// The unpack buffer of the work procedure failing to allocate. A surface that is not
+// premultiplied ARGB32 is processed through one buffer per piece (new (std::nothrow) of the
+// band's samples); here the k-th such allocation of an Execute fails, for every k. Execute must
+// answer E_OUTOFMEMORY, that piece's band must be as it was (nothing unpacked, nothing packed
+// back), the other bands wholly done, and the next Execute exact. Global operator new is
+// replaced in this program, so it is a program of its own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "../soak.h"
+#include "../transform/test_support.h"
+#include "effect/velmora.h"
+#include "frames.h"
+
+namespace {
+// Nothrow array allocations while armed are counted; the one numbered g_failAt fails.
+std::atomic<bool> g_armed{false};
+std::atomic<long> g_arrayCalls{0};
+std::atomic<long> g_failAt{-1};
+std::atomic<long> g_injected{0};
+
+void* Allocate(std::size_t n, std::size_t alignment = 0) noexcept {
+    if (!alignment)
+        return std::malloc(n ? n : 1);
+    return std::aligned_alloc(alignment, (n + alignment - 1) / alignment * alignment);
+}
+void* AllocateOrThrow(std::size_t n, std::size_t alignment = 0) {
+    if (void* p = Allocate(n, alignment))
+        return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+void* operator new(std::size_t n) {
+    return AllocateOrThrow(n);
+}
+void* operator new[](std::size_t n) {
+    return AllocateOrThrow(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return Allocate(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    if (g_armed.load()) {
+        const long call = g_arrayCalls.fetch_add(1);
+        if (call == g_failAt.load()) {
+            g_injected.fetch_add(1);
+            return nullptr;
+        }
+    }
+    return Allocate(n);
+}
+void* operator new(std::size_t n, std::align_val_t a) {
+    return AllocateOrThrow(n, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a) {
+    return AllocateOrThrow(n, static_cast<std::size_t>(a));
+}
+void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return Allocate(n, static_cast<std::size_t>(a));
+}
+void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return Allocate(n, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+using Effect = com::CComPolyObject<CVelmora>;
+constexpr LONG kWidth = 256, kHeight = 64;
+constexpr FilterProps kMatte{255, 200, 30, 90};
+
+template <class I>
+ComPtr<I> Query(IUnknown* unk) {
+    ComPtr<I> p;
+    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
+    return p;
+}
+
+std::vector<BYTE> Samples(IDXSurface* s) {
+    ComPtr<IDXARGBReadPtr> ptr;
+    EXPECT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
+                             reinterpret_cast<void**>(&ptr), nullptr),
+              S_OK);
+    std::vector<BYTE> v(static_cast<size_t>(kWidth) * kHeight * 4);
+    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, kWidth, kHeight},
+                       0};
+    ptr->UnpackRect(&d);
+    return v;
+}
+
+void Fill(IDXSurface* s, std::vector<BYTE> v) {
+    ComPtr<IDXARGBReadWritePtr> ptr;
+    ASSERT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
+                             reinterpret_cast<void**>(&ptr), nullptr),
+              S_OK);
+    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, kWidth, kHeight},
+                       0};
+    ptr->PackRect(&d);
+}
+
+} // namespace
+
+TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
+    Stopwatch watch;
+    long frames = 0;
+    const long rounds = Count(3, 200);
+    for (ULONG processors : {1u, 2u, 4u}) {
+        auto surface = MakeSurface(DXFMT_ARGB32, kWidth, kHeight);
+        Fill(surface.Get(), KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 5));
+        const auto original = Samples(surface.Get());
+
+        ComPtr<IUnknown> effect;
+        ASSERT_EQ(
+            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
+            S_OK);
+        Query<ISfExchangeProps<FilterProps>>(effect.Get())->SetProps(&kMatte);
+        Query<IObjectWithSite>(effect.Get())->SetSite(MakeSite(processors).Get());
+        auto transform = Query<IDXTransform>(effect.Get());
+        IUnknown* out = surface.Get();
+        ASSERT_EQ(transform->Setup(nullptr, 0, &out, 1, 0), S_OK);
+        ASSERT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+        const auto done = Samples(surface.Get());
+        ASSERT_NE(done, original);
+
+        // How many buffers a frame takes: one per piece.
+        Fill(surface.Get(), original);
+        g_arrayCalls = 0;
+        g_failAt = -1;
+        g_armed = true;
+        ASSERT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+        g_armed = false;
+        const long pieces = g_arrayCalls.load();
+        EXPECT_EQ(pieces, static_cast<long>(processors)) << "one buffer per piece";
+        EXPECT_EQ(Samples(surface.Get()), done);
+
+        for (long round = 0; round < rounds; ++round)
+            for (long k = 0; k < pieces; ++k) {
+                Fill(surface.Get(), original);
+                g_arrayCalls = 0;
+                g_failAt = k;
+                g_armed = true;
+                const HRESULT hr = transform->Execute(nullptr, nullptr, nullptr);
+                g_armed = false;
+                ++frames;
+                EXPECT_EQ(hr, E_OUTOFMEMORY) << processors << " processors, buffer " << k;
+                const std::string states =
+                    BandStates(Samples(surface.Get()), original, done, kWidth * 4,
+                               Bands(kHeight, static_cast<ULONG>(pieces)));
+                EXPECT_EQ(std::count(states.begin(), states.end(), 'o'), 1) << states;
+                EXPECT_EQ(std::count(states.begin(), states.end(), 'x'), pieces - 1) << states;
+
+                Fill(surface.Get(), original);
+                EXPECT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+                ++frames;
+                EXPECT_EQ(Samples(surface.Get()), done) << "the next Execute";
+            }
+        FilterProps props{};
+        Query<ISfExchangeProps<FilterProps>>(effect.Get())->GetProps(&props);
+        EXPECT_EQ(props, kMatte);
+        transform->Setup(nullptr, 0, nullptr, 0, 0);
+    }
+    Figure("faults injected", static_cast<double>(g_injected.load()));
+    Figure("frames checked", static_cast<double>(frames));
+    watch.Report();
+}

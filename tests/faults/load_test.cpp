@@ -1,0 +1,195 @@
+// Rendering under load while the parameter changes: four threads execute frames (each on an
+// effect and a surface of its own, all on one shared task manager, so up to sixteen pieces run
+// at once) while three other threads change every effect's record in every way a host or the
+// settings page can: presets, set record, stream loads (good and failing), storage loads, the
+// automation load, InitNew, and automation on the blend of two key records. Every frame must be,
+// byte for byte, the scalar rule's result for ONE of the records that were set, whole: never a
+// frame whose bands used different records, never a record mixed from two.
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "../soak.h"
+#include "../transform/test_support.h"
+#include "effect/velmora.h"
+#include "frames.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+using Effect = com::CComPolyObject<CVelmora>;
+
+template <class I>
+ComPtr<I> Query(IUnknown* unk) {
+    ComPtr<I> p;
+    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
+    return p;
+}
+
+ComPtr<IStream> StreamOf(const FilterProps& p, ULONG size = 4) {
+    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
+    ComPtr<IStream> s;
+    EXPECT_EQ(CreateMemoryStream(bytes, size, &s), S_OK);
+    return s;
+}
+
+ComPtr<IStorage> StorageOf(const FilterProps& p) {
+    ComPtr<IStorage> stg;
+    EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
+    ComPtr<IStream> s;
+    EXPECT_EQ(stg->CreateStream(kContentsStream,
+                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
+              S_OK);
+    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
+    ULONG put = 0;
+    EXPECT_EQ(s->Write(bytes, 4, &put), S_OK);
+    return stg;
+}
+
+constexpr LONG kWidth = 256, kHeight = 64; // four pieces per frame
+constexpr int kRenderers = 4;
+
+// Every record a changer sets, and the blend of the two keys at fraction 0.5.
+const FilterProps kCustom{255, 40, 80, 120}, kLoaded{0x80, 0x10, 0x20, 0x30},
+    kStored{0xFF, 0xC8, 0x64, 0x0A}, kKey1{255, 250, 0, 0}, kKey2{255, 0, 0, 250};
+
+struct Renderer {
+    ComPtr<IUnknown> effect;
+    ComPtr<IDXTransform> transform;
+    std::vector<BYTE> memory;
+    ComPtr<IDXSurface> surface;
+};
+
+} // namespace
+
+TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
+    Stopwatch watch;
+    const long frames = Count(1000, 10000); // in all, over the four renderers
+    const auto input = KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 29);
+
+    std::vector<FilterProps> candidates = {kPresets[0], kPresets[1], kPresets[2],
+                                           kCustom,     kLoaded,     kStored};
+    FilterProps blend{};
+    BlendFilterProps(&blend, kKey1, kKey2, 0.5);
+    candidates.push_back(blend);
+    std::vector<std::vector<BYTE>> expected;
+    for (const auto& c : candidates)
+        expected.push_back(Unmatted(input, c));
+    for (size_t i = 0; i < expected.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            ASSERT_NE(expected[i], expected[j]) << "every record gives a frame of its own";
+
+    // One task manager for all: the effects share nothing else.
+    auto site = MakeSite(4);
+    std::vector<Renderer> renderers(kRenderers);
+    for (auto& r : renderers) {
+        ASSERT_EQ(Effect::CreateInstance(nullptr, uuidof<IUnknown>(),
+                                         reinterpret_cast<void**>(&r.effect)),
+                  S_OK);
+        ASSERT_EQ(Query<IObjectWithSite>(r.effect.Get())->SetSite(site.Get()), S_OK);
+        r.transform = Query<IDXTransform>(r.effect.Get());
+        r.memory = input;
+        ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, r.memory.data(), kWidth * 4, kWidth,
+                                          kHeight, &r.surface),
+                  S_OK);
+        IUnknown* out = r.surface.Get();
+        ASSERT_EQ(r.transform->Setup(nullptr, 0, &out, 1, 0), S_OK);
+        auto automation = Query<IDXTSfAutomation>(r.effect.Get());
+        ASSERT_EQ(automation->SetKeyProps(StreamOf(kKey1).Get(), StreamOf(kKey2).Get()), S_OK);
+        automation->SetInterpolationFraction(0.5);
+    }
+
+    std::atomic<long> next{0}, torn{0}, changes{0}, failedLoads{0};
+    std::atomic<int> rendering{kRenderers};
+    std::vector<std::atomic<long>> seen(candidates.size());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kRenderers; ++t)
+        threads.emplace_back([&, t] {
+            Renderer& r = renderers[t];
+            while (next++ < frames) {
+                std::copy(input.begin(), input.end(), r.memory.begin());
+                const HRESULT hr = r.transform->Execute(nullptr, nullptr, nullptr);
+                EXPECT_EQ(hr, S_OK);
+                size_t which = candidates.size();
+                for (size_t c = 0; c < expected.size() && which == candidates.size(); ++c)
+                    if (r.memory == expected[c])
+                        which = c;
+                if (which != candidates.size()) {
+                    ++seen[which];
+                    continue;
+                }
+                // Say what the frame is made of: a record per band, or no record at all.
+                if (torn++ == 0) {
+                    std::string bands;
+                    for (const Band& b : Bands(kHeight, 4)) {
+                        const size_t at = static_cast<size_t>(b.from) * kWidth * 4,
+                                     n = static_cast<size_t>(b.to - b.from) * kWidth * 4;
+                        char mark = '?';
+                        for (size_t c = 0; c < expected.size(); ++c)
+                            if (std::equal(r.memory.begin() + at, r.memory.begin() + at + n,
+                                           expected[c].begin() + at))
+                                mark = static_cast<char>('0' + c);
+                        bands += mark;
+                    }
+                    ADD_FAILURE() << "the first torn frame: record per band " << bands;
+                }
+            }
+            --rendering;
+        });
+
+    // Changers: each round touches every effect.
+    auto each = [&](auto&& f) {
+        for (auto& r : renderers)
+            f(r.effect.Get());
+    };
+    threads.emplace_back([&] {
+        for (int i = 0; rendering > 0; ++i)
+            each([&](IUnknown* fx) {
+                Query<IStaticFilterPreset>(fx)->ApplyPreset(i % 3);
+                Query<ISfExchangeProps<FilterProps>>(fx)->SetProps(&kCustom);
+                changes += 2;
+            });
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; rendering > 0; ++i)
+            each([&](IUnknown* fx) {
+                auto persist = Query<IPersistStreamInit>(fx);
+                EXPECT_EQ(persist->Load(StreamOf(kLoaded).Get()), S_OK);
+                // A short stream fails and changes nothing.
+                failedLoads += FAILED(persist->Load(StreamOf(kStored, 3).Get()));
+                EXPECT_EQ(Query<IPersistStorage>(fx)->Load(StorageOf(kStored).Get()), S_OK);
+                if (i % 4 == 0)
+                    persist->InitNew();
+                changes += 4;
+            });
+    });
+    threads.emplace_back([&] {
+        for (int i = 0; rendering > 0; ++i)
+            each([&](IUnknown* fx) {
+                auto automation = Query<IDXTSfAutomation>(fx);
+                automation->LoadCurrentProps(StreamOf(kPresets[1]).Get());
+                automation->SetAutomationMode(i % 2);
+                changes += 2;
+            });
+        each([&](IUnknown* fx) { Query<IDXTSfAutomation>(fx)->SetAutomationMode(0); });
+    });
+    for (auto& t : threads)
+        t.join();
+
+    EXPECT_EQ(torn.load(), 0) << "frames that are no record's result";
+    long kinds = 0;
+    for (size_t c = 0; c < seen.size(); ++c)
+        kinds += seen[c] > 0;
+    EXPECT_GE(kinds, 2) << "the record changed between frames";
+    for (auto& r : renderers)
+        r.transform->Setup(nullptr, 0, nullptr, 0, 0);
+
+    Figure("frames checked", static_cast<double>(frames));
+    Figure("torn frames", static_cast<double>(torn.load()));
+    Figure("records seen", static_cast<double>(kinds));
+    Figure("parameter changes", static_cast<double>(changes.load()));
+    Figure("failing loads", static_cast<double>(failedLoads.load()));
+    watch.Report();
+}

@@ -1,0 +1,388 @@
+// The effect's settings under failing and short streams, storages, bags and damaged compound
+// files: for every call of every load and save path, that call fails or moves fewer bytes than
+// asked (claiming success or the end of the stream). Each time the caller must get a failure
+// code, and the effect must keep its previous record whole: never a mix of old and new bytes,
+// never a failure reported as success. Where the specification has a load fall back to preset 0
+// (the automation load and the key records, spec Part 1.4), the record is preset 0, whole.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "../soak.h"
+#include "effect/velmora.h"
+#include "fault_injection.h"
+#include "platform/com/compound_file.h"
+
+using namespace velmora;
+using namespace velmora::test;
+using namespace velmora::test::faults;
+
+namespace {
+
+using Effect = com::CComPolyObject<CVelmora>;
+
+// Old and new records differ in every byte, so a half-applied one shows.
+constexpr FilterProps kBefore{0x40, 0x11, 0x22, 0x33};
+constexpr FilterProps kAfter{0xC0, 0xAA, 0xBB, 0xCC};
+
+std::vector<BYTE> Bytes(const FilterProps& p) {
+    return {p.alpha, p.red, p.green, p.blue};
+}
+
+template <class I>
+ComPtr<I> Query(IUnknown* unk) {
+    ComPtr<I> p;
+    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
+    return p;
+}
+
+// The real effect object, reached as a host reaches it.
+struct Fx {
+    ComPtr<IUnknown> unk;
+    ComPtr<IPersistStreamInit> stream;
+    ComPtr<IPersistStorage> storage;
+    ComPtr<IPersistPropertyBag> bag;
+    ComPtr<IDXTSfAutomation> automation;
+    ComPtr<ISfExchangeProps<FilterProps>> exchange;
+
+    Fx() {
+        EXPECT_EQ(
+            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&unk)),
+            S_OK);
+        stream = Query<IPersistStreamInit>(unk.Get());
+        storage = Query<IPersistStorage>(unk.Get());
+        bag = Query<IPersistPropertyBag>(unk.Get());
+        automation = Query<IDXTSfAutomation>(unk.Get());
+        exchange = Query<ISfExchangeProps<FilterProps>>(unk.Get());
+    }
+    FilterProps Props() {
+        FilterProps p{};
+        EXPECT_EQ(exchange->GetProps(&p), S_OK);
+        return p;
+    }
+    // The record set and the dirty flag cleared by a clean save, as after a host saved.
+    void Reset(const FilterProps& p) {
+        EXPECT_EQ(exchange->SetProps(&p), S_OK);
+        ComPtr<IStream> s;
+        CreateMemoryStream(&s);
+        EXPECT_EQ(stream->Save(s.Get(), TRUE), S_OK);
+        EXPECT_EQ(stream->IsDirty(), S_FALSE);
+    }
+};
+
+ComPtr<IStream> MemoryOf(const std::vector<BYTE>& bytes) {
+    ComPtr<IStream> s;
+    EXPECT_EQ(CreateMemoryStream(bytes.data(), bytes.size(), &s), S_OK);
+    return s;
+}
+
+ComPtr<IStream> Faulty(const std::vector<BYTE>& bytes, const PlanPtr& plan) {
+    ComPtr<IStream> s;
+    s.Attach(new faults::Stream(MemoryOf(bytes), plan));
+    return s;
+}
+
+std::vector<BYTE> Contents(IStream* s) {
+    STATSTG st{};
+    EXPECT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
+    std::vector<BYTE> out(st.cbSize.QuadPart);
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ULONG got = 0;
+    if (!out.empty())
+        s->Read(out.data(), static_cast<ULONG>(out.size()), &got);
+    return out;
+}
+
+// A storage holding the record as its stream "Contents".
+ComPtr<IStorage> SettingsStorage(const FilterProps& p) {
+    ComPtr<IStorage> stg;
+    EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
+    ComPtr<IStream> s;
+    EXPECT_EQ(stg->CreateStream(kContentsStream,
+                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
+              S_OK);
+    auto bytes = Bytes(p);
+    ULONG put = 0;
+    EXPECT_EQ(s->Write(bytes.data(), 4, &put), S_OK);
+    return stg;
+}
+
+void Report(long injected) {
+    Figure("faults injected", static_cast<double>(injected));
+}
+
+} // namespace
+
+TEST(StreamFaults, StreamLoadKeepsThePreviousRecord) {
+    Fx fx;
+    long injected = 0;
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            const HRESULT hr = fx.stream->Load(Faulty(Bytes(kAfter), plan).Get());
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe() << ": 0x" << std::hex << hr;
+                EXPECT_EQ(fx.Props(), kBefore) << plan->Describe();
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(fx.Props(), kAfter);
+            }
+        });
+    Report(injected);
+}
+
+TEST(StreamFaults, StreamSaveReportsEveryFailure) {
+    Fx fx;
+    long injected = 0;
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            fx.exchange->SetProps(&kAfter); // dirty again
+            ComPtr<IStream> target;
+            CreateMemoryStream(&target);
+            ComPtr<IStream> s;
+            s.Attach(new faults::Stream(target, plan));
+            const HRESULT hr = fx.stream->Save(s.Get(), TRUE);
+            EXPECT_EQ(fx.Props(), kAfter) << plan->Describe();
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe() << ": 0x" << std::hex << hr;
+                EXPECT_EQ(fx.stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(Contents(target.Get()), Bytes(kAfter));
+                EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
+            }
+        });
+    Report(injected);
+}
+
+TEST(StreamFaults, AutomationLoadFallsBackToPresetZeroWhole) {
+    Fx fx;
+    long injected = 0;
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            const HRESULT hr = fx.automation->LoadCurrentProps(Faulty(Bytes(kAfter), plan).Get());
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+                EXPECT_EQ(fx.Props(), kPresets[0]) << plan->Describe() << ": documented fallback";
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(fx.Props(), kAfter);
+            }
+        });
+
+    // The automation save, through the same faults, never touches the record.
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            ComPtr<IStream> target;
+            CreateMemoryStream(&target);
+            ComPtr<IStream> s;
+            s.Attach(new faults::Stream(target, plan));
+            const HRESULT hr = fx.automation->SaveCurrentProps(s.Get());
+            EXPECT_EQ(fx.Props(), kBefore);
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(Contents(target.Get()), Bytes(kBefore));
+            }
+        });
+    Report(injected);
+}
+
+TEST(StreamFaults, KeyRecordsAndInterpolationReportEveryFailure) {
+    Fx fx;
+    long injected = 0;
+    // Both key streams share one plan, so each of their calls gets its turn.
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            const HRESULT hr = fx.automation->SetKeyProps(Faulty(Bytes(kAfter), plan).Get(),
+                                                          Faulty(Bytes(kPresets[2]), plan).Get());
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+                EXPECT_EQ(fx.Props(), kPresets[0]) << plan->Describe() << ": documented fallback";
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(fx.Props(), kBefore) << "setting the keys leaves the record";
+            }
+        });
+
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            ComPtr<IStream> target;
+            CreateMemoryStream(&target);
+            ComPtr<IStream> out;
+            out.Attach(new faults::Stream(target, plan));
+            const HRESULT hr =
+                fx.automation->InterpolateStreams(out.Get(), Faulty(Bytes(kAfter), plan).Get(),
+                                                  Faulty(Bytes(kPresets[1]), plan).Get(), 0.5);
+            EXPECT_EQ(fx.Props(), kBefore) << "the object's own records are not touched";
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                FilterProps blend{};
+                BlendFilterProps(&blend, kAfter, kPresets[1], 0.5);
+                EXPECT_EQ(Contents(target.Get()), Bytes(blend));
+            }
+        });
+    Report(injected);
+}
+
+TEST(StorageFaults, StorageLoadAndSaveAtEveryCall) {
+    Fx fx;
+    long injected = 0;
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            ComPtr<IStorage> stg;
+            stg.Attach(new faults::Storage(SettingsStorage(kAfter), plan));
+            const HRESULT hr = fx.storage->Load(stg.Get());
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+                EXPECT_EQ(fx.Props(), kBefore) << plan->Describe();
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(fx.Props(), kAfter);
+            }
+        });
+
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            fx.exchange->SetProps(&kAfter);
+            ComPtr<IStorage> target;
+            CreateMemoryStorage(&target);
+            ComPtr<IStorage> stg;
+            stg.Attach(new faults::Storage(target, plan));
+            const HRESULT hr = fx.storage->Save(stg.Get(), TRUE);
+            EXPECT_EQ(fx.Props(), kAfter);
+            if (plan->injected) {
+                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
+                EXPECT_EQ(fx.stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
+            } else {
+                EXPECT_EQ(hr, S_OK);
+                ComPtr<IStream> back;
+                ASSERT_EQ(target->OpenStream(kContentsStream, nullptr,
+                                             STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &back),
+                          S_OK);
+                EXPECT_EQ(Contents(back.Get()), Bytes(kAfter));
+                EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
+            }
+        });
+    Report(injected);
+}
+
+TEST(PropertyBagFaults, TheBagIsNeverAskedAndNothingChanges) {
+    // The effect keeps nothing in a property bag (its map names only the page): a bag whose
+    // every call fails is never called, and loads and saves leave the record as it was.
+    Fx fx;
+    long injected = 0;
+    for (const Plan& kind : Kinds()) {
+        if (kind.kind != Plan::Kind::Fail)
+            continue;
+        injected += EveryCall(kind, [&](const PlanPtr& plan) {
+            fx.Reset(kBefore);
+            ComPtr<IPropertyBag> memory;
+            ASSERT_EQ(CreateMemoryPropertyBag(&memory), S_OK);
+            ComPtr<IPropertyBag> b;
+            b.Attach(new faults::Bag(memory, plan));
+            EXPECT_EQ(fx.bag->InitNew(), S_OK);
+            EXPECT_EQ(fx.bag->Save(b.Get(), TRUE, TRUE), S_OK);
+            EXPECT_EQ(fx.bag->Load(b.Get(), nullptr), S_OK);
+            EXPECT_EQ(plan->calls, 0);
+            EXPECT_EQ(fx.Props(), kBefore);
+        });
+    }
+    EXPECT_EQ(injected, 0);
+}
+
+// Settings saved as a compound file, then read back cut short at every length, and with bytes
+// damaged: the import either fails with a one-line reason naming the file, or gives a storage;
+// the effect then either refuses it (previous record kept) or loads a whole record that is what
+// the file's Contents stream holds. A damaged sector that still parses can give another whole
+// record; it can never give part of one.
+TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
+    Stopwatch watch;
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("velmora-stgfaults-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string whole = (dir / "whole.stg").string(), cut = (dir / "cut.stg").string();
+    ASSERT_EQ(com::SaveCompoundFile(SettingsStorage(kAfter).Get(), whole.c_str()), S_OK)
+        << com::CompoundFileError();
+    std::string bytes;
+    {
+        std::ifstream in(whole, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(bytes.size(), 512u);
+
+    Fx fx;
+    long tried = 0, refused = 0, loaded = 0, other = 0;
+    auto attempt = [&](const std::string& file, const std::string& what) {
+        {
+            std::ofstream out(cut, std::ios::binary | std::ios::trunc);
+            out << file;
+        }
+        ++tried;
+        fx.Reset(kBefore);
+        ComPtr<IStorage> stg;
+        const HRESULT hr = com::LoadCompoundFile(cut.c_str(), &stg);
+        if (FAILED(hr)) {
+            EXPECT_EQ(stg.Get(), nullptr);
+            const std::string why = com::CompoundFileError();
+            EXPECT_EQ(why.rfind(cut, 0), 0u) << what << ": " << why;
+            EXPECT_EQ(why.find('\n'), std::string::npos) << what;
+            EXPECT_EQ(fx.Props(), kBefore) << what;
+            ++refused;
+            return;
+        }
+        // The host checks for a whole 4-byte Contents stream before it loads (host/effect_client).
+        ComPtr<IStream> contents;
+        std::vector<BYTE> held;
+        if (SUCCEEDED(stg->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                      &contents))) {
+            held = Contents(contents.Get());
+            contents.Reset();
+        }
+        const HRESULT load = fx.storage->Load(stg.Get());
+        if (FAILED(load) || held.size() != 4) {
+            ++refused;
+            if (FAILED(load)) {
+                EXPECT_EQ(fx.Props(), kBefore) << what;
+            }
+            return;
+        }
+        const FilterProps got = fx.Props();
+        EXPECT_EQ(Bytes(got), held) << what << ": the record is the stream's, whole";
+        ++(got == kAfter ? loaded : other);
+    };
+
+    attempt(bytes, "the whole file");
+    EXPECT_EQ(fx.Props(), kAfter);
+    for (size_t n = 0; n < bytes.size(); ++n)
+        attempt(bytes.substr(0, n), "cut to " + std::to_string(n) + " bytes");
+    const size_t step = Soak() ? 1 : 7;
+    for (size_t at = 0; at < bytes.size(); at += step)
+        for (char with : {'\xFF', '\x00'}) {
+            if (bytes[at] == with)
+                continue;
+            std::string damaged = bytes;
+            damaged[at] = with;
+            attempt(damaged, "byte " + std::to_string(at) + " damaged");
+        }
+    std::filesystem::remove_all(dir);
+    Figure("files tried", static_cast<double>(tried));
+    Figure("refused", static_cast<double>(refused));
+    Figure("loaded the saved record", static_cast<double>(loaded));
+    Figure("loaded another whole record", static_cast<double>(other));
+    Report(tried - 1);
+    watch.Report();
+}

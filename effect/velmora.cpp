@@ -131,9 +131,8 @@ HRESULT CVelmora::LockForReadWrite(const DXBNDS& bounds, IDXARGBReadWritePtr** p
     return S_OK;
 }
 
-// One snapshot of the parameter for the whole frame. (spec.md Part 1.3 has each piece take its
-// own in WorkProc; with the record changing from other threads meanwhile, the bands of one frame
-// then used different mattes. The host sees one frame per Execute, so it gets one record.)
+// One snapshot of the parameter for the whole frame: were each piece to take its own, a record
+// changed from another thread meanwhile would give the bands of one frame different mattes.
 HRESULT CVelmora::OnInitWork(WorkInfo&, ULONG&) {
     m_executeProps = TakeFrameProps();
     return S_OK;

@@ -2,7 +2,7 @@
 // anything, after running some of the pieces, after running all), and the surface lock of one
 // piece failing, on a premultiplied surface (in place) and on one of another format (unpack and
 // pack). Each time Execute answers the failure; every band is either as it was or wholly the
-// rule's result (spec Part 2.2: no partial result is undone), never anything else; the record
+// rule's result (a partial result is not undone), never anything else; the record
 // is unchanged; and the next Execute gives exactly the rule's bytes.
 #include <thread>
 

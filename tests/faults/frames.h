@@ -1,5 +1,5 @@
 // Frames for the fault and load suites: a keyed random frame, the scalar rule as the reference
-// for every byte, and the bands an Execute divides a frame into (spec Part 2.2).
+// for every byte, and the bands an Execute divides a frame into.
 #pragma once
 
 #include <gtest/gtest.h>

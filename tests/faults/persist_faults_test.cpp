@@ -2,8 +2,8 @@
 // files: for every call of every load and save path, that call fails or moves fewer bytes than
 // asked (claiming success or the end of the stream). Each time the caller must get a failure
 // code, and the effect must keep its previous record whole: never a mix of old and new bytes,
-// never a failure reported as success. Where the specification has a load fall back to preset 0
-// (the automation load and the key records, spec Part 1.4), the record is preset 0, whole.
+// never a failure reported as success. Where a load falls back to preset 0 by design (the
+// automation load and the key records), the record is preset 0, whole.
 #include <unistd.h>
 
 #include <filesystem>

@@ -3,7 +3,7 @@ PRESETS ?= default asan tsan
 SOAK_PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test build format demo soak
+.PHONY: deps test fuzz build format demo soak
 
 deps:
 	bash scripts/install-deps.sh
@@ -15,6 +15,9 @@ build: deps
 demo: deps
 	bash scripts/demo.sh
 
+# FUZZ_SECONDS: how long scripts/fuzz.sh runs each fuzz target after the presets (0 skips it).
+FUZZ_SECONDS ?= 60
+
 test: deps
 	@set -e; for p in $(PRESETS); do \
 	    echo "== $$p build =="; \
@@ -22,6 +25,10 @@ test: deps
 	    cmake --build --preset $$p -j $(JOBS); \
 	    ctest --preset $$p -j $(JOBS); \
 	done
+	@if [ "$(FUZZ_SECONDS)" != 0 ]; then bash scripts/fuzz.sh $(FUZZ_SECONDS); fi
+
+fuzz: deps
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 # The fault and load suites at their full counts, in each preset (LeakSanitizer under asan, the
 # concurrency ones under tsan); prints what they checked. SOAK_PRESETS=default for a quicker run.

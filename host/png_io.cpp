@@ -1,8 +1,11 @@
 #include "png_io.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include <png.h>
 
@@ -14,6 +17,7 @@ struct ErrorSink {
     char message[256] = "";
     std::FILE* file = nullptr;
     bool truncated = false;
+    bool tooLarge = false; // a sound file this program does not take
 };
 
 void OnError(png_structp png, png_const_charp message) {
@@ -55,12 +59,30 @@ std::string Describe(int colorType, int bitDepth, bool trns) {
     return std::to_string(bitDepth) + "-bit " + kind + (trns ? " with transparency" : "");
 }
 
-// Everything between setjmp and its longjmp is plain data, so no destructor is skipped.
+// Makes the samples n bytes long; false if memory ran out. (Not inside libpng's error handling:
+// the caller calls png_error, which longjmps, only after the exception is over.)
+bool Resize(std::vector<std::uint8_t>* samples, size_t n) {
+    try {
+        samples->resize(n);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+// Samples taken at once before any row arrives; beyond this the buffer grows with the rows read.
+constexpr size_t kEagerBytes = size_t{64} << 20; // a 4096 x 4096 frame
+
+// Everything between setjmp and its longjmp is plain data, so no destructor is skipped. (The image
+// is the caller's: its vector lives outside this frame.)
 bool ReadBody(png_structp png, png_infop info, Image* image, std::string* converted) {
     png_uint_32 width = 0, height = 0;
     int bitDepth = 0, colorType = 0;
-    std::uint8_t* pixels = nullptr;
-    png_bytep* rows = nullptr;
+    // Volatile: set after setjmp and read after the longjmp, where a register copy would be stale
+    // (the row table then leaked on every damaged file).
+    png_bytep* volatile rows = nullptr;
     if (setjmp(png_jmpbuf(png))) {
         std::free(rows);
         return false;
@@ -72,6 +94,14 @@ bool ReadBody(png_structp png, png_infop info, Image* image, std::string* conver
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     if (bitDepth != 8 || colorType != PNG_COLOR_TYPE_RGB_ALPHA)
         *converted = Describe(colorType, bitDepth, trns);
+    if (std::uint64_t{width} * height > kMaxPngPixels) {
+        char message[128];
+        std::snprintf(message, sizeof message, "%u x %u pixels; at most %llu",
+                      static_cast<unsigned>(width), static_cast<unsigned>(height),
+                      static_cast<unsigned long long>(kMaxPngPixels));
+        static_cast<ErrorSink*>(png_get_error_ptr(png))->tooLarge = true;
+        png_error(png, message);
+    }
 
     if (colorType == PNG_COLOR_TYPE_PALETTE)
         png_set_palette_to_rgb(png);
@@ -86,28 +116,47 @@ bool ReadBody(png_structp png, png_infop info, Image* image, std::string* conver
     if (!(colorType & PNG_COLOR_MASK_ALPHA) && !trns)
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
     png_set_bgr(png);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4)
+    const size_t rowBytes = static_cast<size_t>(width) * 4;
+    if (png_get_rowbytes(png, info) != rowBytes)
         png_error(png, "unexpected sample layout after conversion");
 
     image->width = width;
     image->height = height;
-    image->bgra.resize(static_cast<size_t>(width) * height * 4); // no longjmp can happen here
-    pixels = image->bgra.data();
-    rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
-    if (!rows)
-        png_error(png, "out of memory");
-    for (png_uint_32 y = 0; y < height; ++y)
-        rows[y] = pixels + static_cast<size_t>(y) * width * 4;
-    png_read_image(png, rows);
+    const size_t total = rowBytes * height;
+    if (passes == 1) {
+        // Row by row, the samples growing as rows arrive: a file that declares a huge image but
+        // holds little (a damaged or hostile one) costs memory for what it holds, not for what it
+        // claims.
+        try {
+            image->bgra.reserve(std::min(total, kEagerBytes));
+        } catch (const std::bad_alloc&) {
+        }
+        for (png_uint_32 y = 0; y < height; ++y) {
+            if (!Resize(&image->bgra, rowBytes * (y + 1)))
+                png_error(png, "out of memory");
+            png_read_row(png, image->bgra.data() + rowBytes * y, nullptr);
+        }
+    } else {
+        // Interlaced: every pass revisits the whole image, so it is all there from the start.
+        if (!Resize(&image->bgra, total))
+            png_error(png, "out of memory");
+        rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
+        if (!rows)
+            png_error(png, "out of memory");
+        for (png_uint_32 y = 0; y < height; ++y)
+            rows[y] = image->bgra.data() + rowBytes * y;
+        png_read_image(png, rows);
+    }
     png_read_end(png, nullptr);
     std::free(rows);
+    rows = nullptr;
     return true;
 }
 
 bool WriteBody(png_structp png, png_infop info, const Image& image) {
-    png_bytep* rows = nullptr;
+    png_bytep* volatile rows = nullptr; // read after the longjmp, as in ReadBody
     if (setjmp(png_jmpbuf(png))) {
         std::free(rows);
         return false;
@@ -165,7 +214,10 @@ bool ReadPng(const std::string& path, Image* image, std::string* converted, std:
     const bool ok = ReadBody(png, info, image, converted);
     png_destroy_read_struct(&png, &info, nullptr);
     if (!ok) {
-        *error = path + (sink.truncated ? ": truncated PNG file (" : ": damaged PNG file (") +
+        *error = path +
+                 (sink.tooLarge    ? ": image too large ("
+                  : sink.truncated ? ": truncated PNG file ("
+                                   : ": damaged PNG file (") +
                  sink.message + ")";
         image->bgra.clear();
     }

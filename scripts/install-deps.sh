@@ -18,6 +18,9 @@ packages=(
     # the standard compound-file reader and image library the tests and the demo use
     libpng-dev libgsf-1-dev frei0r-plugins-dev python3-olefile python3-pil
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
+    # scripts/fuzz.sh: the fuzz preset builds with clang; libFuzzer (-fsanitize=fuzzer) and the
+    # sanitizer runtimes for clang come with libclang-rt-14-dev
+    clang libclang-rt-14-dev
 )
 
 missing=()

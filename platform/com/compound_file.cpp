@@ -32,21 +32,28 @@ HRESULT Fail(HRESULT hr, std::string message) {
     return hr;
 }
 
-// libgsf reports damaged files through GLib criticals on stderr as well as through the GError
-// it hands back ("ole_seek_block: assertion ... failed"). The caller gets the GError's reason
-// in its one-line message; the criticals are dropped, so a program's stderr says it once, and a
-// host whose stderr is its user's sees nothing of ours.
-void DropGsfMessages(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+// What libgsf said about the file being read on this thread (its first complaint). libgsf reports
+// damage through GLib's log as it meets it, on stderr by default; that would break the one-line
+// errors of the programs that read settings files, so its messages come here instead and the
+// first one goes into the error of a load that fails.
+thread_local std::string t_gsfComplaint;
+
+void OnGsfMessage(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+    if (t_gsfComplaint.empty() && message) {
+        std::string first = message;
+        first = first.substr(0, first.find('\n'));
+        t_gsfComplaint = first.empty() ? "unknown problem" : first;
+    }
+}
 
 void InitOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
         gsf_init();
         const auto levels =
-            static_cast<GLogLevelFlags>(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING |
-                                        G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG);
-        for (const char* domain : {"libgsf", "libgsf:msole"})
-            g_log_set_handler(domain, levels, &DropGsfMessages, nullptr);
+            static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libgsf", "libgsf:msole", "libgsf:utils"})
+            g_log_set_handler(domain, levels, OnGsfMessage, nullptr);
     });
 }
 
@@ -247,6 +254,7 @@ HRESULT LoadCompoundFile(const char* path, IStorage** storage) {
     if (in.bad())
         return Fail(STG_E_READFAULT, std::string(path) + ": cannot read");
 
+    t_gsfComplaint.clear();
     GRef<GsfInput> source(gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.data()),
                                                static_cast<gsf_off_t>(bytes.size()), FALSE));
     GError* err = nullptr;
@@ -260,7 +268,8 @@ HRESULT LoadCompoundFile(const char* path, IStorage** storage) {
     if (SUCCEEDED(hr))
         hr = ReadInto(file.p, root.Get());
     if (FAILED(hr))
-        return Fail(hr, std::string(path) + ": damaged compound file");
+        return Fail(hr, std::string(path) + ": damaged compound file" +
+                            (t_gsfComplaint.empty() ? "" : " (" + t_gsfComplaint + ")"));
     *storage = root.Detach();
     return S_OK;
 }

@@ -8,7 +8,8 @@
 namespace {
 
 constexpr DWORD MSHCTX_INPROC = 3;
-constexpr DWORD MSHLFLAGS_NORMAL = 0, MSHLFLAGS_TABLESTRONG = 1, MSHLFLAGS_TABLEWEAK = 2;
+[[maybe_unused]] constexpr DWORD MSHLFLAGS_NORMAL = 0, MSHLFLAGS_TABLESTRONG = 1,
+                                 MSHLFLAGS_TABLEWEAK = 2;
 constexpr std::uint32_t kMagic = 0x4D54464D; // marks our packets in the stream
 
 struct Packet {

@@ -52,15 +52,20 @@ std::string Quote(const std::string& s) {
     return out + '"';
 }
 
+// REG_SZ data that the quoted form carries exactly: one terminating zero and no other, and no
+// line break (the text is read line by line). Anything else is written as hex(1), byte for byte.
+bool IsPlainString(const std::vector<BYTE>& data) {
+    return !data.empty() && data.back() == 0 &&
+           std::none_of(data.begin(), data.end() - 1,
+                        [](BYTE c) { return c == 0 || c == '\n' || c == '\r'; });
+}
+
 void FormatKey(const Key& key, const std::string& path, std::ostringstream& out) {
     out << '[' << path << "]\n";
     for (const auto& [_, v] : key.values) {
         out << (v.name.empty() ? "@" : Quote(v.name)) << '=';
-        if (v.type == REG_SZ) {
-            std::string s(v.data.begin(), v.data.end());
-            if (auto nul = s.find('\0'); nul != std::string::npos)
-                s.resize(nul);
-            out << Quote(s);
+        if (v.type == REG_SZ && IsPlainString(v.data)) {
+            out << Quote(std::string(v.data.begin(), v.data.end() - 1));
         } else if (v.type == REG_DWORD && v.data.size() == 4) {
             DWORD d;
             std::memcpy(&d, v.data.data(), 4);
@@ -68,7 +73,10 @@ void FormatKey(const Key& key, const std::string& path, std::ostringstream& out)
             std::snprintf(buf, sizeof buf, "dword:%08x", d);
             out << buf;
         } else {
-            out << (v.type == REG_BINARY ? "hex:" : "hex(" + std::to_string(v.type) + "):");
+            // The type in hex, as the parser (and regedit) reads it: REG_QWORD is hex(b).
+            char type[24];
+            std::snprintf(type, sizeof type, "hex(%x):", static_cast<unsigned>(v.type));
+            out << (v.type == REG_BINARY ? "hex:" : type);
             for (size_t i = 0; i < v.data.size(); ++i) {
                 char buf[4];
                 std::snprintf(buf, sizeof buf, "%02x", v.data[i]);
@@ -127,6 +135,10 @@ bool ParseHexBytes(const std::string& s, std::vector<BYTE>* out) {
         out->push_back(static_cast<BYTE>(std::strtoul(digits.c_str(), nullptr, 16)));
     }
     return true;
+}
+
+bool EndsWith(const std::string& s, char c) {
+    return !s.empty() && s.back() == c;
 }
 
 std::string Trim(const std::string& s) {
@@ -198,9 +210,9 @@ bool Parse(const std::string& text, const std::string& fileName, Hive* hive, std
     while (std::getline(in, raw)) {
         ++lineNo;
         std::string line = raw;
-        // Hex data may continue on the next lines after a trailing backslash.
-        while (!line.empty() && Trim(line).back() == '\\' &&
-               line.find("hex") != std::string::npos) {
+        // Hex data may continue on the next lines after a trailing backslash. (A line of only
+        // blanks, such as the "\r" of a CRLF file's empty line, trims to nothing.)
+        while (EndsWith(Trim(line), '\\') && line.find("hex") != std::string::npos) {
             std::string more;
             if (!std::getline(in, more))
                 break;
@@ -279,7 +291,9 @@ bool Parse(const std::string& text, const std::string& fileName, Hive* hive, std
             v.data.resize(4);
             std::memcpy(v.data.data(), &d, 4);
         } else if (data.compare(0, 4, "hex:") == 0 || data.compare(0, 4, "hex(") == 0) {
-            size_t colon = data.find(':');
+            const size_t colon = data.find(':');
+            if (colon == std::string::npos) // "hex(1)" alone: no pointer may be formed past it
+                return fail("malformed hex type");
             v.type = REG_BINARY;
             if (data[3] == '(') {
                 char* end = nullptr;

@@ -16,6 +16,12 @@ namespace {
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
+// A name the text form can carry: a line break would end its line in the file, and the file would
+// no longer parse (and a registry file that does not parse is never written again).
+bool Writable(const std::string& name) {
+    return name.find('\n') == std::string::npos;
+}
+
 // The full path of parent\subKey below the hive's top, or false for an unknown handle.
 bool Resolve(HKEY parent, LPCSTR subKey, std::string* root, std::string* path) {
     if (!parent)
@@ -40,6 +46,18 @@ bool Resolve(HKEY parent, LPCSTR subKey, std::string* root, std::string* path) {
     return true;
 }
 
+// A subkey path whose every name is one the file can hold: not empty ("a\\b"), no line break.
+bool ValidSubKey(LPCSTR subKey) {
+    if (!subKey)
+        return true;
+    std::string s = subKey;
+    while (!s.empty() && s.front() == '\\')
+        s.erase(0, 1);
+    while (!s.empty() && s.back() == '\\')
+        s.pop_back();
+    return s.find("\\\\") == std::string::npos && Writable(s);
+}
+
 std::string Full(const std::string& root, const std::string& path) {
     return path.empty() ? root : root + '\\' + path;
 }
@@ -56,6 +74,8 @@ LSTATUS RegCreateKeyExA(HKEY parent, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM,
     if (!result)
         return ERROR_INVALID_PARAMETER;
     *result = nullptr;
+    if (!ValidSubKey(subKey))
+        return ERROR_INVALID_PARAMETER;
     if (!Resolve(parent, subKey, &root, &path))
         return ERROR_INVALID_HANDLE;
     bool created = false;
@@ -106,6 +126,8 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD type, const BYTE* dat
         return ERROR_INVALID_PARAMETER;
     if (type == REG_DWORD && size != 4)
         return ERROR_INVALID_PARAMETER;
+    if (name && !Writable(name))
+        return ERROR_INVALID_PARAMETER;
     return Transact(true, [&](Hive& h) {
         Key* k = path.empty() ? h.top.Create(root) : h.top.Find(Full(root, path));
         if (!k)
@@ -142,7 +164,7 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data,
         if (data) {
             if (*size < needed)
                 r = ERROR_MORE_DATA;
-            else
+            else if (needed) // an empty value ("hex:") has no bytes to copy, nor a pointer to them
                 std::memcpy(data, v.data.data(), needed);
         }
         if (size)

@@ -20,6 +20,7 @@
 #include "platform/com/registry_store.h"
 
 namespace reg = velmora::registry;
+using namespace std::string_literals;
 
 namespace {
 
@@ -142,6 +143,87 @@ TEST_F(RegistryFile, ParseErrorsNameTheirLine) {
     auto* k = hive.top.Find("HKEY_CURRENT_USER\\k");
     ASSERT_NE(k, nullptr);
     EXPECT_EQ(k->values["b"].data, (std::vector<BYTE>{1, 2}));
+}
+
+// Found by fuzz/registry_fuzzer.cpp; the inputs are in fuzz/regressions/registry/.
+TEST_F(RegistryFile, EveryValueSurvivesARewrite) {
+    // Types in hex as regedit writes them (REG_QWORD is hex(b)), strings that the quoted form
+    // cannot carry (no terminator, a zero inside, a line break) as hex(1), empty binary data.
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                             "[HKEY_CURRENT_USER\\K]\r\n\r\n"
+                             "\"quad\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+                             "\"sixteen\"=hex(10):01\r\n"
+                             "\"nul\"=\"a\0b\"\r\n"
+                             "\"break\"=hex(1):61,0a,62,00\r\n"
+                             "\"open\"=hex(1):61,62\r\n"
+                             "\"empty\"=hex:\r\n"s; // "s": the text holds a zero
+    reg::Hive hive;
+    std::string error;
+    ASSERT_TRUE(reg::Parse(text, "f", &hive, &error)) << error;
+    const std::string formatted = reg::Format(hive);
+    EXPECT_NE(formatted.find("\"quad\"=hex(b):01,00"), std::string::npos) << formatted;
+    EXPECT_NE(formatted.find("\"nul\"=hex(1):61,00,62,00\n"), std::string::npos) << formatted;
+    reg::Hive again;
+    ASSERT_TRUE(reg::Parse(formatted, "g", &again, &error)) << error << formatted;
+    auto* a = hive.top.Find("HKEY_CURRENT_USER\\K");
+    auto* b = again.top.Find("HKEY_CURRENT_USER\\K");
+    ASSERT_TRUE(a && b);
+    ASSERT_EQ(a->values.size(), 6u);
+    for (const auto& [name, v] : a->values) {
+        EXPECT_EQ(b->values[name].type, v.type) << name;
+        EXPECT_EQ(b->values[name].data, v.data) << name;
+    }
+    EXPECT_EQ(a->values["quad"].type, 0xbu);
+    EXPECT_EQ(a->values["sixteen"].type, 0x10u);
+
+    // Read through the calls: an empty value copies nothing into a buffer.
+    std::filesystem::create_directories(dir_ / "sub");
+    std::ofstream(path_.c_str(), std::ios::binary) << text;
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &k), ERROR_SUCCESS);
+    BYTE buffer[4] = {7, 7, 7, 7};
+    DWORD type = 0, size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExA(k, "empty", nullptr, &type, buffer, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(buffer[0], 7);
+    RegCloseKey(k);
+
+    // A blank line of a CRLF file, and "hex(1)" with nothing after it.
+    EXPECT_TRUE(
+        reg::Parse("Windows Registry Editor Version 5.00\r\n\r\n   \r\n", "f", &again, &error))
+        << error;
+    EXPECT_FALSE(reg::Parse("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\K]\n"
+                            "\"v\"=hex(1)\n",
+                            "f", &again, &error));
+    EXPECT_EQ(error.rfind("f:3:", 0), 0u) << error;
+}
+
+TEST_F(RegistryFile, NamesTheFileCannotHoldAreRefused) {
+    // A line break would end the name's line, an empty name ("a\\b") makes a path the parser
+    // refuses: either would leave a file that never parses (and is never written) again.
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "a\\\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &k, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "line\nbreak", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(k, nullptr);
+    k = Create(HKEY_CURRENT_USER, "\\Fine\\Key\\");
+    const BYTE one = 1;
+    EXPECT_EQ(RegSetValueExA(k, "x\ny", 0, REG_BINARY, &one, 1), ERROR_INVALID_PARAMETER);
+    // Data may hold anything.
+    const char text[] = "two\nlines";
+    EXPECT_EQ(
+        RegSetValueExA(k, "text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+        ERROR_SUCCESS);
+    RegCloseKey(k);
+    std::string s;
+    EXPECT_TRUE(reg::ReadString(HKEY_CURRENT_USER, "Fine\\Key", "text", &s));
+    EXPECT_EQ(s, text);
+    reg::Hive hive;
+    std::string error;
+    EXPECT_TRUE(reg::Parse(Text(), "f", &hive, &error)) << error;
 }
 
 TEST_F(RegistryFile, ScriptsRegisterAndUnregister) {

@@ -150,8 +150,8 @@ bool Same(const FilterProps& a, const FilterProps& b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Part 1.2's blend, written from the spec: from + (to - from) * t per field, t clamped to 0..1
-// (NaN as 0), truncated toward zero.
+// The interpolation written out independently of the effect's code: from + (to - from) * t per
+// field, t clamped to 0..1 (NaN as 0), truncated toward zero.
 FilterProps Blend(const FilterProps& from, const FilterProps& to, double fraction) {
     const double t = fraction > 0.0 ? std::min(fraction, 1.0) : 0.0;
     auto mix = [t](BYTE a, BYTE b) {

@@ -1,52 +1,10 @@
 // Once warm, a frame's paths allocate nothing: scheduling its pieces on the task manager and
-// locking the surface band by band. This program replaces every form of global operator new
-// (each meeting free in malloc and free) to count allocations from all threads.
+// locking the surface band by band. This program replaces global operator new
+// (tests/support/alloc_hook) to count allocations from all threads.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "../support/alloc_hook.h"
 #include "helpers.h"
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-void* Allocate(std::size_t n) noexcept {
-    if (g_counting.load(std::memory_order_relaxed))
-        ++g_allocations;
-    return std::malloc(n ? n : 1);
-}
-void* AllocateOrThrow(std::size_t n) {
-    void* p = Allocate(n);
-    return p ? p : throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new[](std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 using namespace dxtest;
 
@@ -77,10 +35,12 @@ void BandTask(void* data, BOOL*) {
 } // namespace
 
 TEST(SteadyState, FramesAllocateNothing) {
-    g_counting = true;
-    delete new int(1); // the counter counts
-    g_counting = false;
-    EXPECT_EQ(g_allocations.exchange(0), 1);
+    {
+        velmora::test::AllocationCount count;
+        int* volatile p = new int(1); // the counter counts (volatile: not elided)
+        delete p;
+        EXPECT_EQ(count.value(), 1);
+    }
 
     ComPtr<IDXSurface> s = NewSurface(DXPF_PMARGB32, 64, 64);
     ComPtr<IDXTaskManager> tm;
@@ -106,11 +66,12 @@ TEST(SteadyState, FramesAllocateNothing) {
     };
     for (int i = 0; i < 10; ++i)
         frame();
-    g_counting = true;
-    for (int i = 0; i < 200; ++i)
-        frame();
-    g_counting = false;
-    EXPECT_EQ(g_allocations.exchange(0), 0);
+    {
+        velmora::test::AllocationCount count;
+        for (int i = 0; i < 200; ++i)
+            frame();
+        EXPECT_EQ(count.value(), 0);
+    }
     for (HANDLE e : events)
         CloseHandle(e);
 }

@@ -1,94 +1,11 @@
 // A frame on a premultiplied surface is rewritten in place without a heap allocation, on the
-// calling thread and on the task manager's. Global operator new is replaced in this program to
-// count allocations from every thread.
+// calling thread and on the task manager's. Global operator new is replaced in this program
+// (tests/support/alloc_hook) to count allocations from every thread.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
+#include "../support/alloc_hook.h"
 #include "../transform/test_support.h"
 #include "effect/velmora.h"
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-
-void* Allocate(std::size_t n, std::size_t alignment = 0) noexcept {
-    if (g_counting.load(std::memory_order_relaxed))
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (!alignment)
-        return std::malloc(n ? n : 1);
-    return std::aligned_alloc(alignment, (n + alignment - 1) / alignment * alignment);
-}
-void* AllocateOrThrow(std::size_t n, std::size_t alignment = 0) {
-    if (void* p = Allocate(n, alignment))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-// Every form, so that allocation and release always meet in malloc and free.
-void* operator new(std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new[](std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new(std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
 
 using namespace velmora;
 using namespace velmora::test;
@@ -136,12 +53,10 @@ struct Rig {
             p.Reset();
         for (int i = 0; i < 3; ++i)
             EXPECT_EQ(transform->Execute(request, nullptr, nullptr), S_OK);
-        g_allocations = 0;
-        g_counting = true;
+        AllocationCount count;
         for (int i = 0; i < frames; ++i)
             EXPECT_EQ(transform->Execute(request, nullptr, nullptr), S_OK);
-        g_counting = false;
-        return g_allocations.load();
+        return count.value();
     }
 };
 
@@ -159,11 +74,12 @@ std::vector<BYTE> Frame(LONG w, LONG h) {
 } // namespace
 
 TEST(EffectAllocation, TheCounterSeesAllocationsOnEveryThread) {
-    g_allocations = 0;
-    g_counting = true;
-    delete new int(1);
-    g_counting = false;
-    EXPECT_EQ(g_allocations.load(), 1);
+    {
+        AllocationCount count;
+        int* volatile p = new int(1); // volatile: not elided
+        delete p;
+        EXPECT_EQ(count.value(), 1);
+    }
 
     // A surface of another format goes through a scratch copy per piece, on the workers too.
     constexpr LONG w = 256, h = 64;

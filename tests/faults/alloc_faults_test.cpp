@@ -3,104 +3,30 @@
 // band's samples); here the k-th such allocation of an Execute fails, for every k. Execute must
 // answer E_OUTOFMEMORY, that piece's band must be as it was (nothing unpacked, nothing packed
 // back), the other bands wholly done, and the next Execute exact. Global operator new is
-// replaced in this program, so it is a program of its own.
+// replaced in this program (tests/support/alloc_hook), so it is a program of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
 
 #include "../soak.h"
+#include "../support/alloc_hook.h"
 #include "../transform/test_support.h"
 #include "effect/velmora.h"
 #include "frames.h"
 
 namespace {
-// Nothrow array allocations while armed are counted; the one numbered g_failAt fails.
-std::atomic<bool> g_armed{false};
+// Nothrow array allocations while the hook is set are numbered; the one numbered g_failAt fails.
 std::atomic<long> g_arrayCalls{0};
 std::atomic<long> g_failAt{-1};
 std::atomic<long> g_injected{0};
 
-void* Allocate(std::size_t n, std::size_t alignment = 0) noexcept {
-    if (!alignment)
-        return std::malloc(n ? n : 1);
-    return std::aligned_alloc(alignment, (n + alignment - 1) / alignment * alignment);
-}
-void* AllocateOrThrow(std::size_t n, std::size_t alignment = 0) {
-    if (void* p = Allocate(n, alignment))
-        return p;
-    throw std::bad_alloc();
+bool FailOnCue(std::size_t, bool nothrowArray) {
+    if (!nothrowArray || g_arrayCalls.fetch_add(1) != g_failAt.load())
+        return true;
+    g_injected.fetch_add(1);
+    return false;
 }
 } // namespace
-
-void* operator new(std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new[](std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    if (g_armed.load()) {
-        const long call = g_arrayCalls.fetch_add(1);
-        if (call == g_failAt.load()) {
-            g_injected.fetch_add(1);
-            return nullptr;
-        }
-    }
-    return Allocate(n);
-}
-void* operator new(std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
 
 using namespace velmora;
 using namespace velmora::test;
@@ -168,9 +94,9 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
         Fill(surface.Get(), original);
         g_arrayCalls = 0;
         g_failAt = -1;
-        g_armed = true;
+        SetAllocationHook(&FailOnCue);
         ASSERT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
-        g_armed = false;
+        SetAllocationHook(nullptr);
         const long pieces = g_arrayCalls.load();
         EXPECT_EQ(pieces, static_cast<long>(processors)) << "one buffer per piece";
         EXPECT_EQ(Samples(surface.Get()), done);
@@ -180,9 +106,9 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
                 Fill(surface.Get(), original);
                 g_arrayCalls = 0;
                 g_failAt = k;
-                g_armed = true;
+                SetAllocationHook(&FailOnCue);
                 const HRESULT hr = transform->Execute(nullptr, nullptr, nullptr);
-                g_armed = false;
+                SetAllocationHook(nullptr);
                 ++frames;
                 EXPECT_EQ(hr, E_OUTOFMEMORY) << processors << " processors, buffer " << k;
                 const std::string states =

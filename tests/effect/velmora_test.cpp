@@ -15,13 +15,6 @@ namespace {
 
 using Effect = velmora::com::CComPolyObject<CVelmora>;
 
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
-
 ComPtr<IUnknown> MakeEffect() {
     ComPtr<IUnknown> unk;
     EXPECT_EQ(Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&unk)),

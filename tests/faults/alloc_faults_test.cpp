@@ -37,13 +37,6 @@ using Effect = com::CComPolyObject<CVelmora>;
 constexpr LONG kWidth = 256, kHeight = 64;
 constexpr FilterProps kMatte{255, 200, 30, 90};
 
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
-
 std::vector<BYTE> Samples(IDXSurface* s) {
     ComPtr<IDXARGBReadPtr> ptr;
     EXPECT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),

@@ -19,13 +19,6 @@ namespace {
 
 using Effect = com::CComPolyObject<CVelmora>;
 
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
-
 // A task manager that passes everything to a real one, except that ScheduleTasks can fail: at
 // once, or after running the first `runFirst` tasks itself (each to its end, its event set).
 class FaultyTaskManager final : public com::SimpleObject<FaultyTaskManager, IDXTaskManager> {

@@ -21,13 +21,6 @@ namespace {
 
 using Effect = com::CComPolyObject<CVelmora>;
 
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
-
 ComPtr<IStream> StreamOf(const FilterProps& p, ULONG size = 4) {
     const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
     ComPtr<IStream> s;

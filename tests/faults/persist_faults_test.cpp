@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "../soak.h"
+#include "../transform/test_support.h"
 #include "effect/velmora.h"
 #include "fault_injection.h"
 #include "platform/com/compound_file.h"
@@ -29,13 +30,6 @@ constexpr FilterProps kAfter{0xC0, 0xAA, 0xBB, 0xCC};
 
 std::vector<BYTE> Bytes(const FilterProps& p) {
     return {p.alpha, p.red, p.green, p.blue};
-}
-
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
 }
 
 // The real effect object, reached as a host reaches it.

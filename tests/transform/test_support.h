@@ -15,6 +15,14 @@ namespace velmora::test {
 
 using com::ComPtr;
 
+// The interface, which the object must have.
+template <class I>
+ComPtr<I> Query(IUnknown* unk) {
+    ComPtr<I> p;
+    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
+    return p;
+}
+
 inline ComPtr<IDXTransformFactory> MakeSite(ULONG processors) {
     ComPtr<IDXTransformFactory> f;
     EXPECT_EQ(DXCreateTransformFactory(processors, &f), S_OK);

@@ -14,58 +14,28 @@
 #include "effect/sf_video_plugin.h"
 #include "platform/com/object.h"
 #include "platform/win32/window.h"
+#include "scripted_stream.h"
 
 namespace velmora::test {
-
-// A stream whose reads and writes answer hr and move at most limit bytes.
-class ScriptedStream final : public com::SimpleObject<ScriptedStream, IStream, ISequentialStream> {
-public:
-    ScriptedStream(HRESULT hr, ULONG limit, std::vector<BYTE> data = {})
-        : hr_(hr), limit_(limit), data_(std::move(data)) {}
-
-    STDMETHOD(Read)(void* pv, ULONG cb, ULONG* got) override {
-        ++reads;
-        ULONG n = std::min<ULONG>({cb, limit_, static_cast<ULONG>(data_.size())});
-        if (n)
-            std::memcpy(pv, data_.data(), n);
-        if (got)
-            *got = n;
-        return hr_;
-    }
-    STDMETHOD(Write)(const void* pv, ULONG cb, ULONG* put) override {
-        ++writes;
-        ULONG n = std::min(cb, limit_);
-        auto* p = static_cast<const BYTE*>(pv);
-        written.insert(written.end(), p, p + n);
-        if (put)
-            *put = n;
-        return hr_;
-    }
-    STDMETHOD(Seek)(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
-    STDMETHOD(SetSize)(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-        return E_NOTIMPL;
-    }
-    STDMETHOD(Commit)(DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(Revert)() override { return E_NOTIMPL; }
-    STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(UnlockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(Stat)(STATSTG*, DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(Clone)(IStream**) override { return E_NOTIMPL; }
-
-    int reads = 0, writes = 0;
-    std::vector<BYTE> written;
-
-private:
-    HRESULT hr_;
-    ULONG limit_;
-    std::vector<BYTE> data_;
-};
 
 inline com::ComPtr<IStream> StreamOf(std::vector<BYTE> bytes) {
     com::ComPtr<IStream> s;
     EXPECT_EQ(CreateMemoryStream(bytes.data(), bytes.size(), &s), S_OK);
     return s;
+}
+
+// A storage holding the record as its stream "Contents".
+inline com::ComPtr<IStorage> StorageOf(const FilterProps& p) {
+    com::ComPtr<IStorage> stg;
+    EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
+    com::ComPtr<IStream> s;
+    EXPECT_EQ(stg->CreateStream(kContentsStream,
+                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
+              S_OK);
+    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
+    ULONG put = 0;
+    EXPECT_EQ(s->Write(bytes, 4, &put), S_OK);
+    return stg;
 }
 
 inline std::vector<BYTE> BytesOf(IStream* s) {

@@ -59,27 +59,6 @@ void Reference(BYTE* p, size_t pixels, const FilterProps& m) {
     }
 }
 
-// The whole surface as premultiplied samples.
-std::vector<DXPMSAMPLE> Samples(IDXSurface* s, LONG w, LONG h) {
-    ComPtr<IDXARGBReadPtr> ptr;
-    EXPECT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    std::vector<DXPMSAMPLE> v(static_cast<size_t>(w) * h);
-    DXPACKEDRECTDESC d{v.data(), TRUE, RECT{0, 0, w, h}, 0};
-    ptr->UnpackRect(&d);
-    return v;
-}
-
-void Fill(IDXSurface* s, LONG w, LONG h, std::vector<DXPMSAMPLE> v) {
-    ComPtr<IDXARGBReadWritePtr> ptr;
-    ASSERT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    DXPACKEDRECTDESC d{v.data(), TRUE, RECT{0, 0, w, h}, 0};
-    ptr->PackRect(&d);
-}
-
 } // namespace
 
 TEST(Effect, InitialStateAndInterfaces) {

@@ -110,25 +110,11 @@ struct InPlaceRig {
 
 // The surface's samples as B, G, R, A bytes.
 std::vector<BYTE> Samples(IDXSurface* s) {
-    ComPtr<IDXARGBReadPtr> ptr;
-    EXPECT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    std::vector<BYTE> v(static_cast<size_t>(kWidth) * kHeight * 4);
-    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, kWidth, kHeight},
-                       0};
-    ptr->UnpackRect(&d);
-    return v;
+    return test::Samples<BYTE>(s, kWidth, kHeight);
 }
 
 void Fill(IDXSurface* s, std::vector<BYTE> v) {
-    ComPtr<IDXARGBReadWritePtr> ptr;
-    ASSERT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, kWidth, kHeight},
-                       0};
-    ptr->PackRect(&d);
+    test::Fill(s, kWidth, kHeight, std::move(v));
 }
 
 } // namespace

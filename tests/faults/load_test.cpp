@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "../effect/test_streams.h"
 #include "../soak.h"
 #include "../transform/test_support.h"
 #include "effect/velmora.h"
@@ -26,19 +27,6 @@ ComPtr<IStream> StreamOf(const FilterProps& p, ULONG size = 4) {
     ComPtr<IStream> s;
     EXPECT_EQ(CreateMemoryStream(bytes, size, &s), S_OK);
     return s;
-}
-
-ComPtr<IStorage> StorageOf(const FilterProps& p) {
-    ComPtr<IStorage> stg;
-    EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
-    ComPtr<IStream> s;
-    EXPECT_EQ(stg->CreateStream(kContentsStream,
-                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
-              S_OK);
-    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
-    ULONG put = 0;
-    EXPECT_EQ(s->Write(bytes, 4, &put), S_OK);
-    return stg;
 }
 
 constexpr LONG kWidth = 256, kHeight = 64; // four pieces per frame

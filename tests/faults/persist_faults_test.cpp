@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "../effect/test_streams.h"
 #include "../soak.h"
 #include "../transform/test_support.h"
 #include "effect/velmora.h"
@@ -66,42 +67,14 @@ struct Fx {
     }
 };
 
-ComPtr<IStream> MemoryOf(const std::vector<BYTE>& bytes) {
+ComPtr<IStream> Faulty(ComPtr<IStream> target, const PlanPtr& plan) {
     ComPtr<IStream> s;
-    EXPECT_EQ(CreateMemoryStream(bytes.data(), bytes.size(), &s), S_OK);
+    s.Attach(new faults::Stream(std::move(target), plan));
     return s;
 }
 
 ComPtr<IStream> Faulty(const std::vector<BYTE>& bytes, const PlanPtr& plan) {
-    ComPtr<IStream> s;
-    s.Attach(new faults::Stream(MemoryOf(bytes), plan));
-    return s;
-}
-
-std::vector<BYTE> Contents(IStream* s) {
-    STATSTG st{};
-    EXPECT_EQ(s->Stat(&st, STATFLAG_NONAME), S_OK);
-    std::vector<BYTE> out(st.cbSize.QuadPart);
-    LARGE_INTEGER zero{};
-    s->Seek(zero, STREAM_SEEK_SET, nullptr);
-    ULONG got = 0;
-    if (!out.empty())
-        s->Read(out.data(), static_cast<ULONG>(out.size()), &got);
-    return out;
-}
-
-// A storage holding the record as its stream "Contents".
-ComPtr<IStorage> SettingsStorage(const FilterProps& p) {
-    ComPtr<IStorage> stg;
-    EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
-    ComPtr<IStream> s;
-    EXPECT_EQ(stg->CreateStream(kContentsStream,
-                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
-              S_OK);
-    auto bytes = Bytes(p);
-    ULONG put = 0;
-    EXPECT_EQ(s->Write(bytes.data(), 4, &put), S_OK);
-    return stg;
+    return Faulty(StreamOf(bytes), plan);
 }
 
 void Report(long injected) {
@@ -135,10 +108,8 @@ TEST(StreamFaults, StreamSaveReportsEveryFailure) {
         injected += EveryCall(kind, [&](const PlanPtr& plan) {
             fx.Reset(kBefore);
             fx.exchange->SetProps(&kAfter); // dirty again
-            ComPtr<IStream> target;
-            CreateMemoryStream(&target);
-            ComPtr<IStream> s;
-            s.Attach(new faults::Stream(target, plan));
+            ComPtr<IStream> target = StreamOf({});
+            ComPtr<IStream> s = Faulty(target, plan);
             const HRESULT hr = fx.stream->Save(s.Get(), TRUE);
             EXPECT_EQ(fx.Props(), kAfter) << plan->Describe();
             if (plan->injected) {
@@ -146,7 +117,7 @@ TEST(StreamFaults, StreamSaveReportsEveryFailure) {
                 EXPECT_EQ(fx.stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
             } else {
                 EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(Contents(target.Get()), Bytes(kAfter));
+                EXPECT_EQ(BytesOf(target.Get()), Bytes(kAfter));
                 EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
             }
         });
@@ -173,17 +144,15 @@ TEST(StreamFaults, AutomationLoadFallsBackToPresetZeroWhole) {
     for (const Plan& kind : Kinds())
         injected += EveryCall(kind, [&](const PlanPtr& plan) {
             fx.Reset(kBefore);
-            ComPtr<IStream> target;
-            CreateMemoryStream(&target);
-            ComPtr<IStream> s;
-            s.Attach(new faults::Stream(target, plan));
+            ComPtr<IStream> target = StreamOf({});
+            ComPtr<IStream> s = Faulty(target, plan);
             const HRESULT hr = fx.automation->SaveCurrentProps(s.Get());
             EXPECT_EQ(fx.Props(), kBefore);
             if (plan->injected) {
                 EXPECT_TRUE(FAILED(hr)) << plan->Describe();
             } else {
                 EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(Contents(target.Get()), Bytes(kBefore));
+                EXPECT_EQ(BytesOf(target.Get()), Bytes(kBefore));
             }
         });
     Report(injected);
@@ -210,10 +179,8 @@ TEST(StreamFaults, KeyRecordsAndInterpolationReportEveryFailure) {
     for (const Plan& kind : Kinds())
         injected += EveryCall(kind, [&](const PlanPtr& plan) {
             fx.Reset(kBefore);
-            ComPtr<IStream> target;
-            CreateMemoryStream(&target);
-            ComPtr<IStream> out;
-            out.Attach(new faults::Stream(target, plan));
+            ComPtr<IStream> target = StreamOf({});
+            ComPtr<IStream> out = Faulty(target, plan);
             const HRESULT hr =
                 fx.automation->InterpolateStreams(out.Get(), Faulty(Bytes(kAfter), plan).Get(),
                                                   Faulty(Bytes(kPresets[1]), plan).Get(), 0.5);
@@ -224,7 +191,7 @@ TEST(StreamFaults, KeyRecordsAndInterpolationReportEveryFailure) {
                 EXPECT_EQ(hr, S_OK);
                 FilterProps blend{};
                 BlendFilterProps(&blend, kAfter, kPresets[1], 0.5);
-                EXPECT_EQ(Contents(target.Get()), Bytes(blend));
+                EXPECT_EQ(BytesOf(target.Get()), Bytes(blend));
             }
         });
     Report(injected);
@@ -237,7 +204,7 @@ TEST(StorageFaults, StorageLoadAndSaveAtEveryCall) {
         injected += EveryCall(kind, [&](const PlanPtr& plan) {
             fx.Reset(kBefore);
             ComPtr<IStorage> stg;
-            stg.Attach(new faults::Storage(SettingsStorage(kAfter), plan));
+            stg.Attach(new faults::Storage(StorageOf(kAfter), plan));
             const HRESULT hr = fx.storage->Load(stg.Get());
             if (plan->injected) {
                 EXPECT_TRUE(FAILED(hr)) << plan->Describe();
@@ -267,7 +234,7 @@ TEST(StorageFaults, StorageLoadAndSaveAtEveryCall) {
                 ASSERT_EQ(target->OpenStream(kContentsStream, nullptr,
                                              STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &back),
                           S_OK);
-                EXPECT_EQ(Contents(back.Get()), Bytes(kAfter));
+                EXPECT_EQ(BytesOf(back.Get()), Bytes(kAfter));
                 EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
             }
         });
@@ -309,7 +276,7 @@ TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
                      ("velmora-stgfaults-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string whole = (dir / "whole.stg").string(), cut = (dir / "cut.stg").string();
-    ASSERT_EQ(com::SaveCompoundFile(SettingsStorage(kAfter).Get(), whole.c_str()), S_OK)
+    ASSERT_EQ(com::SaveCompoundFile(StorageOf(kAfter).Get(), whole.c_str()), S_OK)
         << com::CompoundFileError();
     std::string bytes;
     {
@@ -343,7 +310,7 @@ TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
         std::vector<BYTE> held;
         if (SUCCEEDED(stg->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                                       &contents))) {
-            held = Contents(contents.Get());
+            held = BytesOf(contents.Get());
             contents.Reset();
         }
         const HRESULT load = fx.storage->Load(stg.Get());

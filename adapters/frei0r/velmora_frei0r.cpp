@@ -1,6 +1,7 @@
 // The frei0r filter "velmora": the effect for ffmpeg, GStreamer and MLT. It loads the module
 // registration-free, creates one effect per instance through the module's class factory, and
-// runs it in place on a premultiplied ARGB32 surface over each output frame.
+// runs it in place on a premultiplied ARGB32 surface over each output frame, which takes its
+// content from the input frame band by band as the effect's pieces lock it.
 // The header declares C functions without saying so.
 extern "C" {
 #include <frei0r.h>
@@ -104,8 +105,10 @@ bool CreateEffect(Instance* in) {
         hr = effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
                                     reinterpret_cast<void**>(&in->exchange));
     }
+    // Four workers, the effect's most pieces, even on fewer cores: a piece copies its band from
+    // the input and then unmattes it, and a quarter of a frame stays in a core's cache meanwhile.
     if (SUCCEEDED(hr))
-        hr = DXCreateTransformFactory(0, &site);
+        hr = DXCreateTransformFactory(4, &site);
     if (SUCCEEDED(hr))
         hr = effect->QueryInterface(uuidof<IObjectWithSite>(), reinterpret_cast<void**>(&withSite));
     if (SUCCEEDED(hr))
@@ -206,19 +209,23 @@ F0R_EXPORT void f0r_update(f0r_instance_t instance, double, const uint32_t* infr
     auto* in = static_cast<Instance*>(instance);
     if (!in || !inframe || !outframe)
         return;
-    const size_t bytes = static_cast<size_t>(in->width) * in->height * 4;
-    if (inframe != outframe)
-        std::memmove(outframe, inframe, bytes);
     std::lock_guard lock(in->mutex);
+    const auto pitch = static_cast<LONG>(in->width * 4);
     ComPtr<IDXSurface> surface;
-    HRESULT hr = DXCreateSurfaceOnMemory(DXPF_PMARGB32, outframe, static_cast<LONG>(in->width * 4),
-                                         in->width, in->height, &surface);
+    HRESULT hr = DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, outframe, pitch, inframe, pitch,
+                                             in->width, in->height, &surface);
+    if (FAILED(hr)) {
+        if (inframe != outframe) // the frame passes unchanged
+            std::memmove(outframe, inframe, static_cast<size_t>(pitch) * in->height);
+    }
     IUnknown* output = surface.Get();
     if (SUCCEEDED(hr))
         hr = in->transform->Setup(nullptr, 0, &output, 1, 0);
     if (SUCCEEDED(hr))
         hr = in->transform->Execute(nullptr, nullptr, nullptr);
-    in->transform->Setup(nullptr, 0, nullptr, 0, 0); // the frame's memory is the host's
+    // The frame's memory is the host's. Releasing the surface, last, copies the rows no piece
+    // reached.
+    in->transform->Setup(nullptr, 0, nullptr, 0, 0);
     if (FAILED(hr))
         std::fprintf(stderr, "velmora frei0r: the effect failed (0x%08X)\n",
                      static_cast<unsigned>(hr));

@@ -218,3 +218,10 @@ HRESULT DXCreateSurfaceModifier(IUnknown* punkOuter, REFIID riid, void** ppv);
 // A surface over memory the caller owns and keeps alive (pitch may be negative for bottom-up).
 HRESULT DXCreateSurfaceOnMemory(DWORD sampleFormat, void* bits, LONG pitch, ULONG width,
                                 ULONG height, IDXSurface** ppSurface);
+// The same, with the content of source (same format and size; it must not overlap bits unless it
+// is bits at the same pitch). A row is copied the first time a lock reaches it, on the locking
+// thread, so that a transform's pieces copy their own bands while they have them in cache; the
+// rows no lock reached are copied when the surface goes away. Both buffers must live until then.
+HRESULT DXCreateSurfaceOnMemoryFrom(DWORD sampleFormat, void* bits, LONG pitch, const void* source,
+                                    LONG sourcePitch, ULONG width, ULONG height,
+                                    IDXSurface** ppSurface);

@@ -8,6 +8,12 @@
 //
 // Pointers are recycled: a surface keeps a few released ones, so that locking the same surface
 // frame after frame allocates nothing.
+//
+// A surface may take its content from a source buffer: each row is copied the first time a lock
+// reaches it, on the locking thread, and the rows no lock reached when the surface goes away.
+// A row's state goes from untouched to being copied to copied; only a row no lock has reached yet
+// is copied, so a copy never overwrites what a holder wrote.
+#include <atomic>
 #include <cstring>
 #include <condition_variable>
 #include <memory>
@@ -64,7 +70,18 @@ public:
         : format_(format), bits_(bits), pitch_(pitch), width_(width), height_(height),
           owned_(std::move(owned)), ownedSize_(ownedSize) {}
 
+    // Rows start as those of source; false if the row states cannot be had.
+    bool SetSource(const BYTE* source, LONG pitch) {
+        rowStates_.reset(new (std::nothrow) std::atomic<std::uint8_t>[height_ ? height_ : 1]());
+        if (!rowStates_)
+            return false;
+        source_ = source;
+        sourcePitch_ = pitch;
+        return true;
+    }
+
     ~MemorySurface() override {
+        CopyRows(0, static_cast<LONG>(height_));
         while (SurfacePointer* p = spare_) {
             spare_ = p->next;
             delete p;
@@ -143,6 +160,24 @@ private:
             return DXFMT_RGB24;
         }
     }
+    void CopyRows(LONG top, LONG bottom) {
+        enum : std::uint8_t { kUntouched, kCopying, kCopied };
+        if (!source_)
+            return;
+        const std::size_t bytes = std::size_t{width_} * BytesPerSample(format_);
+        for (LONG y = top; y < bottom; ++y) {
+            std::atomic<std::uint8_t>& state = rowStates_[y];
+            std::uint8_t seen = kUntouched;
+            if (state.compare_exchange_strong(seen, kCopying)) {
+                std::memcpy(bits_ + std::ptrdiff_t{y} * pitch_,
+                            source_ + std::ptrdiff_t{y} * sourcePitch_, bytes);
+                state.store(kCopied);
+                state.notify_all();
+            } else if (seen == kCopying) {
+                state.wait(kCopying); // another lock's copy of this row
+            }
+        }
+    }
     bool Blocked(const Area& a, bool rw, std::thread::id me) const {
         for (const SurfacePointer* p = active_; p; p = p->next)
             if (p->holder != me && (rw || p->rw) && p->area.Overlaps(a))
@@ -154,6 +189,9 @@ private:
     std::size_t ownedSize_;
     std::atomic<ULONG> generation_{1};
     std::atomic<DWORD> status_{0};
+    const BYTE* source_ = nullptr;
+    LONG sourcePitch_ = 0;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> rowStates_;
 
     std::mutex m_;
     std::condition_variable released_;
@@ -206,6 +244,7 @@ HRESULT MemorySurface::LockSurface(const DXBNDS* pBounds, ULONG ulTimeOut, DWORD
     if (pulGenerationId)
         *pulGenerationId = generation_.load();
     lock.unlock();
+    CopyRows(area.top, area.bottom);
     // The same object answers both pointer interfaces.
     *ppPointer = static_cast<IDXARGBReadWritePtr*>(p);
     return S_OK;
@@ -414,6 +453,18 @@ HRESULT DXCreateSurfaceFactory(IDXSurfaceFactory** ppFactory) {
     return *ppFactory ? S_OK : E_OUTOFMEMORY;
 }
 
+namespace {
+
+// Whether a pitch gives room for a row of width samples of bpp bytes (any sign).
+bool RowsFit(const void* bits, LONG pitch, ULONG width, ULONG height, ULONG bpp) {
+    if (!width || !height)
+        return true;
+    const std::int64_t magnitude = pitch < 0 ? -std::int64_t{pitch} : pitch;
+    return bits && magnitude >= std::int64_t{width} * bpp;
+}
+
+} // namespace
+
 HRESULT DXCreateSurfaceOnMemory(DWORD sampleFormat, void* bits, LONG pitch, ULONG width,
                                 ULONG height, IDXSurface** ppSurface) {
     if (!ppSurface)
@@ -422,13 +473,28 @@ HRESULT DXCreateSurfaceOnMemory(DWORD sampleFormat, void* bits, LONG pitch, ULON
     const ULONG bpp = BytesPerSample(sampleFormat);
     if (!bpp)
         return DXTERR_UNSUPPORTED_FORMAT;
-    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF)
+    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || !RowsFit(bits, pitch, width, height, bpp))
         return E_INVALIDARG;
-    if (width && height) {
-        const std::int64_t magnitude = pitch < 0 ? -std::int64_t{pitch} : pitch;
-        if (!bits || magnitude < std::int64_t{width} * bpp)
-            return E_INVALIDARG;
-    }
     return MakeSurface(sampleFormat, static_cast<BYTE*>(bits), pitch, width, height, nullptr, 0,
                        uuidof<IDXSurface>(), reinterpret_cast<void**>(ppSurface));
+}
+
+HRESULT DXCreateSurfaceOnMemoryFrom(DWORD sampleFormat, void* bits, LONG pitch, const void* source,
+                                    LONG sourcePitch, ULONG width, ULONG height,
+                                    IDXSurface** ppSurface) {
+    HRESULT hr = DXCreateSurfaceOnMemory(sampleFormat, bits, pitch, width, height, ppSurface);
+    if (FAILED(hr) || (source == bits && sourcePitch == pitch))
+        return hr; // the content is already there
+    if (!RowsFit(source, sourcePitch, width, height, BytesPerSample(sampleFormat))) {
+        (*ppSurface)->Release();
+        *ppSurface = nullptr;
+        return E_INVALIDARG;
+    }
+    if (!static_cast<MemorySurface*>(*ppSurface)
+             ->SetSource(static_cast<const BYTE*>(source), sourcePitch)) {
+        (*ppSurface)->Release();
+        *ppSurface = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }

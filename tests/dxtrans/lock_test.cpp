@@ -91,6 +91,41 @@ TEST(SurfaceLocks, DisjointBandsAreHeldAtOnceFromSeveralThreads) {
     }
 }
 
+TEST(SurfaceLocks, SourceRowsAreCopiedOnceWhicheverThreadReachesThemFirst) {
+    // Threads hold column strips of the same rows at once and mark their strip; no row's copy
+    // from the source may land over a mark, and every other sample is the source's.
+    constexpr LONG w = 64, h = 48, strips = 4;
+    std::vector<std::uint32_t> source(w * h), mem(w * h, 0xEEEEEEEE);
+    for (std::size_t i = 0; i < source.size(); ++i)
+        source[i] = static_cast<std::uint32_t>(i * 2654435761u) | 0x01000000u;
+    for (int round = 0; round < 20; ++round) {
+        ComPtr<IDXSurface> s;
+        ASSERT_EQ(DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, mem.data(), w * 4, source.data(),
+                                              w * 4, w, h, &s),
+                  S_OK);
+        std::latch allHeld(strips);
+        std::vector<std::thread> threads;
+        for (LONG i = 0; i < strips; ++i)
+            threads.emplace_back([&, i] {
+                DXBNDS b = Bounds(i * w / strips, round % 8, (i + 1) * w / strips, h);
+                ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
+                allHeld.arrive_and_wait();
+                if (p)
+                    p->FillRect(nullptr, Sample(0, 0, 0, BYTE(i + 1)), FALSE);
+            });
+        for (auto& t : threads)
+            t.join();
+        s.Reset();
+        for (LONG y = 0; y < h; ++y)
+            for (LONG x = 0; x < w; ++x) {
+                const std::uint32_t want =
+                    y < round % 8 ? source[y * w + x] : std::uint32_t(x / (w / strips) + 1);
+                ASSERT_EQ(mem[y * w + x], want) << x << "," << y << " round " << round;
+            }
+        std::fill(mem.begin(), mem.end(), 0xEEEEEEEE);
+    }
+}
+
 TEST(SurfaceLocks, OverlappingWritersNeverLoseUpdates) {
     // Threads lock random rectangles, waiting as long as needed, and add 1 to every sample in
     // them by reading and writing back; a lost update or a race would show in the sums.

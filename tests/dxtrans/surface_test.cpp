@@ -204,6 +204,65 @@ TEST(SurfaceOnMemory, RowsLieAtThePitchEitherWayUp) {
     }
 }
 
+TEST(SurfaceOnMemory, FromASourceRowsAreCopiedOnFirstLockAndTheRestAtRelease) {
+    constexpr ULONG w = 5, h = 8;
+    for (DWORD format : kFormats) {
+        SCOPED_TRACE(format);
+        const LONG row = static_cast<LONG>(w * Bpp(format));
+        // A bottom-up source with padding, a top-down destination without.
+        std::vector<BYTE> source(std::size_t(row + 3) * h), mem(std::size_t(row) * h, 0xEE);
+        for (std::size_t i = 0; i < source.size(); ++i)
+            source[i] = static_cast<BYTE>(i * 13 + 5);
+        const std::vector<BYTE> original = source;
+        const BYTE* sourceTop = source.data() + std::size_t(row + 3) * (h - 1);
+        auto sourceRow = [&](LONG y) {
+            return std::vector<BYTE>(sourceTop - y * (row + 3), sourceTop - y * (row + 3) + row);
+        };
+        auto memRow = [&](LONG y) {
+            return std::vector<BYTE>(mem.begin() + y * row, mem.begin() + (y + 1) * row);
+        };
+        ComPtr<IDXSurface> s;
+        ASSERT_EQ(
+            DXCreateSurfaceOnMemoryFrom(format, mem.data(), row, sourceTop, -(row + 3), w, h, &s),
+            S_OK);
+        EXPECT_EQ(memRow(0), std::vector<BYTE>(row, 0xEE)) << "nothing is copied before a lock";
+
+        // A lock of some columns brings its rows whole; the holder's writes are kept from then on,
+        // also when a later lock reaches the same rows.
+        DXBNDS b = Bounds(1, 2, 3, 4);
+        ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
+        for (LONG y = 2; y < 4; ++y)
+            EXPECT_EQ(memRow(y), sourceRow(y)) << y;
+        EXPECT_EQ(memRow(4), std::vector<BYTE>(row, 0xEE));
+        p->FillRect(nullptr, Sample(255, 1, 2, 3), FALSE);
+        p.Reset();
+        std::vector<BYTE> written = memRow(3);
+        b = Bounds(0, 3, 5, 6);
+        ComPtr<IDXARGBReadPtr> r = LockRead(s.Get(), &b);
+        EXPECT_EQ(memRow(3), written);
+        EXPECT_NE(written, sourceRow(3));
+        EXPECT_EQ(memRow(5), sourceRow(5));
+        r.Reset();
+
+        // The rows no lock reached arrive when the surface goes away; the source is only read.
+        s.Reset();
+        for (LONG y : {0, 1, 6, 7})
+            EXPECT_EQ(memRow(y), sourceRow(y)) << y;
+        EXPECT_EQ(memRow(3), written);
+        EXPECT_EQ(source, original);
+    }
+
+    // The source is checked like the memory; the memory itself as source is the plain surface.
+    BYTE bits[64] = {};
+    ComPtr<IDXSurface> s;
+    EXPECT_EQ(DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, bits, 16, nullptr, 16, 4, 4, &s),
+              E_INVALIDARG);
+    EXPECT_EQ(DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, bits, 16, bits, 12, 4, 4, &s),
+              E_INVALIDARG);
+    EXPECT_EQ(s.Get(), nullptr);
+    EXPECT_EQ(DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, bits, 16, bits, 16, 4, 4, &s), S_OK);
+}
+
 TEST(Packing, ExactConversionsOnEveryFormat) {
     const std::vector<DXSAMPLE> samples = Spread(64);
     for (DWORD format : kFormats) {

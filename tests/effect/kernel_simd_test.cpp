@@ -9,27 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "effect/kernel.h"
+#include "../faults/frames.h"
 
-using velmora::SwapPixelByteOrder;
-using velmora::UnmatteBuffer;
 using velmora::UnmatteSurface;
+using velmora::test::Matte;
+using velmora::test::ThreePass;
 
 namespace {
-
-// The definition: the rule between two byte-order swaps, on surface-order pixels.
-void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t height, std::int32_t stride,
-               std::uint32_t matte) {
-    const auto w = static_cast<std::uint32_t>(std::max(width, 0));
-    const auto h = static_cast<std::uint32_t>(std::max(height, 0));
-    SwapPixelByteOrder(buffer, w, h, stride);
-    UnmatteBuffer(buffer, width, height, stride, buffer, width, height, stride, matte);
-    SwapPixelByteOrder(buffer, w, h, stride);
-}
-
-std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a) {
-    return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
-}
 
 // Pins dispatch to one target for the life of the object.
 class PinnedTarget {

@@ -5,18 +5,15 @@
 #include <random>
 #include <vector>
 
-#include "effect/kernel.h"
+#include "../faults/frames.h"
 
 using velmora::SwapPixelByteOrder;
 using velmora::UnmatteBuffer;
+using velmora::test::Matte;
 
 namespace {
 
 using Pixel = std::array<std::uint8_t, 4>; // kernel order: alpha, red, green, blue
-
-std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
-    return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
-}
 
 Pixel Unmatte(Pixel p, std::uint32_t matte) {
     EXPECT_TRUE(UnmatteBuffer(p.data(), 1, 1, 4, p.data(), 1, 1, 4, matte));

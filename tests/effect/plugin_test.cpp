@@ -34,10 +34,6 @@ struct Wired {
     }
 };
 
-std::vector<BYTE> Bytes(const FilterProps& p) {
-    return {p.alpha, p.red, p.green, p.blue};
-}
-
 } // namespace
 
 TEST(PluginExtension, ApplyPresetChangesRecordNotDirtyFlag) {

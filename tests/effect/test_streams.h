@@ -18,6 +18,11 @@
 
 namespace velmora::test {
 
+// The record's four bytes as they are stored: alpha, red, green, blue.
+inline std::vector<BYTE> Bytes(const FilterProps& p) {
+    return {p.alpha, p.red, p.green, p.blue};
+}
+
 inline com::ComPtr<IStream> StreamOf(std::vector<BYTE> bytes) {
     com::ComPtr<IStream> s;
     EXPECT_EQ(CreateMemoryStream(bytes.data(), bytes.size(), &s), S_OK);
@@ -32,9 +37,8 @@ inline com::ComPtr<IStorage> StorageOf(const FilterProps& p) {
     EXPECT_EQ(stg->CreateStream(kContentsStream,
                                 STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
               S_OK);
-    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
     ULONG put = 0;
-    EXPECT_EQ(s->Write(bytes, 4, &put), S_OK);
+    EXPECT_EQ(s->Write(Bytes(p).data(), 4, &put), S_OK);
     return stg;
 }
 

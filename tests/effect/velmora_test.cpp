@@ -1,65 +1,9 @@
-#include <random>
-#include <set>
-#include <thread>
-
-#include "../transform/test_support.h"
-#include "effect/kernel.h"
-#include "effect/velmora.h"
+#include "../faults/frames.h"
 #include "test_streams.h"
 
 using namespace velmora;
 using namespace velmora::test;
 namespace bnds = velmora::dxbounds;
-
-namespace {
-
-using Effect = velmora::com::CComPolyObject<CVelmora>;
-
-ComPtr<IUnknown> MakeEffect() {
-    ComPtr<IUnknown> unk;
-    EXPECT_EQ(Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&unk)),
-              S_OK);
-    return unk;
-}
-
-// The effect, sited and set up on one output surface, as a host drives it.
-struct Rig {
-    ComPtr<IUnknown> effect = MakeEffect();
-    ComPtr<IDXTransform> transform = Query<IDXTransform>(effect.Get());
-
-    explicit Rig(IUnknown* output, ULONG processors = 4) {
-        EXPECT_EQ(Query<IObjectWithSite>(effect.Get())->SetSite(MakeSite(processors).Get()), S_OK);
-        EXPECT_EQ(transform->Setup(nullptr, 0, &output, 1, 0), S_OK);
-    }
-    HRESULT Run(const DXBNDS* clip = nullptr, const DXVEC* placement = nullptr) {
-        return transform->Execute(nullptr, clip, placement);
-    }
-};
-
-std::vector<BYTE> RandomFrame(size_t bytes, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<BYTE> v(bytes);
-    for (size_t i = 0; i < bytes; ++i) {
-        // Many clear and opaque pixels, as keyed footage has, and every partial value.
-        BYTE b = static_cast<BYTE>(rng());
-        if (i % 4 == 3)
-            b = rng() % 3 == 0 ? 0 : rng() % 3 == 0 ? 255 : b;
-        v[i] = b;
-    }
-    return v;
-}
-
-// The rule on premultiplied surface bytes (blue, green, red, alpha in memory).
-void Reference(BYTE* p, size_t pixels, const FilterProps& m) {
-    for (size_t i = 0; i < pixels; ++i, p += 4) {
-        const BYTE a = p[3];
-        p[0] = UnmatteChannel(a, p[0], m.blue);
-        p[1] = UnmatteChannel(a, p[1], m.green);
-        p[2] = UnmatteChannel(a, p[2], m.red);
-    }
-}
-
-} // namespace
 
 TEST(Effect, InitialStateAndInterfaces) {
     auto fx = MakeEffect();
@@ -192,36 +136,27 @@ TEST(Effect, Aggregation) {
 TEST(EffectFrame, EverySurfaceFormatMatchesTheRule) {
     constexpr LONG w = 97, h = 61;
     const FilterProps matte{255, 30, 200, 90};
+    const auto frame = KeyedFrame(static_cast<size_t>(w) * h, 11);
     for (const GUID* format : {&DXFMT_PMARGB32, &DXFMT_ARGB32, &DXFMT_RGB24}) {
         for (bool clipped : {false, true}) {
             auto surface = MakeSurface(*format, w, h);
-            auto frame = RandomFrame(static_cast<size_t>(w) * h * 4, 11);
-            std::vector<DXPMSAMPLE> input(static_cast<size_t>(w) * h);
-            std::memcpy(input.data(), frame.data(), frame.size());
-            for (auto& s : input) // premultiplied input: no colour above alpha
-                s.Red = std::min(s.Red, s.Alpha), s.Green = std::min(s.Green, s.Alpha),
-                s.Blue = std::min(s.Blue, s.Alpha);
-            Fill(surface.Get(), w, h, input);
-            auto before = Samples(surface.Get(), w, h);
-
-            Rig rig(surface.Get());
-            Query<ISfExchangeProps<FilterProps>>(rig.effect.Get())->SetProps(&matte);
+            Fill(surface.Get(), w, h, frame);
+            const auto before = Samples<BYTE>(surface.Get(), w, h);
+            EffectRig rig(surface.Get(), 4);
+            rig.SetProps(matte);
             // A clip placed at its own corner: the effect works on that part of the surface.
             const DXBNDS clip = bnds::Discrete(10, 60, 5, 50);
-            DXVEC at{};
-            at.eType = DXBT_DISCRETE;
-            at.u.D[DXB_X] = 10;
-            at.u.D[DXB_Y] = 5;
+            const DXVEC at = Placement(10, 5);
             ASSERT_EQ(rig.Run(clipped ? &clip : nullptr, clipped ? &at : nullptr), S_OK);
 
-            // What the surface must hold: the rule applied to the premultiplied samples of the
-            // region, packed back as the surface packs them.
-            auto twin = MakeSurface(*format, w, h);
+            // The rule on the region's premultiplied samples, packed back as the surface packs.
+            const auto done = Unmatted(before, matte);
             auto expected = before;
             for (LONG y = 0; y < h; ++y)
                 for (LONG x = 0; x < w; ++x)
                     if (!clipped || (x >= 10 && x < 60 && y >= 5 && y < 50))
-                        Reference(reinterpret_cast<BYTE*>(&expected[y * w + x]), 1, matte);
+                        std::copy_n(&done[(y * w + x) * 4], 4, &expected[(y * w + x) * 4]);
+            auto twin = MakeSurface(*format, w, h);
             Fill(twin.Get(), w, h, expected);
             EXPECT_EQ(Samples(surface.Get(), w, h), Samples(twin.Get(), w, h))
                 << velmora::com::GuidToString(*format) << (clipped ? " clipped" : "");
@@ -231,26 +166,23 @@ TEST(EffectFrame, EverySurfaceFormatMatchesTheRule) {
 
 TEST(EffectFrame, PremultipliedSurfaceIsRewrittenInPlace) {
     constexpr LONG w = 300, h = 40; // 12000 pixels: three bands on four processors
-    auto frame = RandomFrame(static_cast<size_t>(w) * h * 4, 5);
+    const auto frame = KeyedFrame(static_cast<size_t>(w) * h, 5);
     auto memory = frame;
     ComPtr<IDXSurface> surface;
     ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface), S_OK);
-    Rig rig(surface.Get());
+    EffectRig rig(surface.Get(), 4);
     ASSERT_EQ(rig.Run(), S_OK);
-    auto expected = frame;
-    Reference(expected.data(), static_cast<size_t>(w) * h, kPresets[0]);
-    EXPECT_EQ(memory, expected) << "the surface's own memory, matte opaque black by default";
-    for (size_t i = 3; i < memory.size(); i += 4)
-        ASSERT_EQ(memory[i], frame[i]) << "alpha never changes";
+    EXPECT_EQ(memory, Unmatted(frame, kPresets[0]))
+        << "the surface's own memory, matte opaque black by default";
 }
 
 TEST(EffectFrame, AutomationBlendsTheKeys) {
     constexpr LONG w = 16, h = 16;
-    auto frame = RandomFrame(w * h * 4, 9);
+    const auto frame = KeyedFrame(w * h, 9);
     auto memory = frame;
     ComPtr<IDXSurface> surface;
     DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface);
-    Rig rig(surface.Get(), 1);
+    EffectRig rig(surface.Get(), 1);
     auto automation = Query<IDXTSfAutomation>(rig.effect.Get());
     ASSERT_EQ(
         automation->SetKeyProps(StreamOf({255, 0, 0, 0}).Get(), StreamOf({255, 0, 255, 0}).Get()),
@@ -258,29 +190,25 @@ TEST(EffectFrame, AutomationBlendsTheKeys) {
     automation->SetInterpolationFraction(0.5);
     automation->SetAutomationMode(1);
     ASSERT_EQ(rig.Run(), S_OK);
-    auto expected = frame;
-    Reference(expected.data(), w * h, FilterProps{255, 0, 127, 0});
-    EXPECT_EQ(memory, expected);
+    EXPECT_EQ(memory, Unmatted(frame, FilterProps{255, 0, 127, 0}));
 
     automation->SetAutomationMode(0);
     memory = frame;
     Query<IStaticFilterPreset>(rig.effect.Get())->ApplyPreset(2);
     ASSERT_EQ(rig.Run(), S_OK);
-    expected = frame;
-    Reference(expected.data(), w * h, kPresets[2]);
-    EXPECT_EQ(memory, expected);
+    EXPECT_EQ(memory, Unmatted(frame, kPresets[2]));
 }
 
 TEST(EffectFrame, LockAndAllocationFailuresWriteNothing) {
     constexpr LONG w = 8, h = 8;
-    auto frame = RandomFrame(w * h * 4, 1);
+    const auto frame = KeyedFrame(w * h, 1);
     auto memory = frame;
     ComPtr<IDXSurface> real;
     DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &real);
     auto* fake = new FakeSurface(real);
     ComPtr<IDXSurface> surface;
     surface.Attach(fake);
-    Rig rig(surface.Get(), 1);
+    EffectRig rig(surface.Get(), 1);
     fake->lockResult = E_ACCESSDENIED;
     EXPECT_EQ(rig.Run(), E_ACCESSDENIED);
     EXPECT_EQ(memory, frame);
@@ -293,49 +221,7 @@ TEST(EffectFrame, LockAndAllocationFailuresWriteNothing) {
     fake->formatOverride = &rgb;
     fake->nullLocks = true;
     NullPointer::unpacks = 0;
-    Rig one(surface.Get(), 1);
+    EffectRig one(surface.Get(), 1);
     EXPECT_EQ(one.Run(), E_OUTOFMEMORY);
     EXPECT_EQ(NullPointer::unpacks, 0);
-}
-
-// Renders run while other threads change the parameter: every frame is the rule's result for one
-// whole record (the record is taken once per frame, for all its bands).
-TEST(EffectFrame, ConcurrentParameterChanges) {
-    constexpr LONG w = 512, h = 32;
-    auto frame = RandomFrame(static_cast<size_t>(w) * h * 4, 21);
-    const FilterProps custom{255, 40, 80, 120}, loaded{0x80, 0x10, 0x20, 0x30};
-    const std::vector<FilterProps> legal = {kPresets[0], kPresets[1], kPresets[2], custom, loaded};
-    std::vector<std::vector<BYTE>> expected;
-    for (const auto& m : legal) {
-        expected.push_back(frame);
-        Reference(expected.back().data(), static_cast<size_t>(w) * h, m);
-    }
-    auto memory = frame;
-    ComPtr<IDXSurface> surface;
-    DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface);
-    Rig rig(surface.Get(), 4);
-    auto presets = Query<IStaticFilterPreset>(rig.effect.Get());
-    auto exchange = Query<ISfExchangeProps<FilterProps>>(rig.effect.Get());
-    auto persist = Query<IPersistStreamInit>(rig.effect.Get());
-
-    std::atomic<bool> stop{false};
-    std::thread changer([&] {
-        for (int i = 0; !stop; ++i) {
-            presets->ApplyPreset(i % 3);
-            exchange->SetProps(&custom);
-            persist->Load(StreamOf({loaded.alpha, loaded.red, loaded.green, loaded.blue}).Get());
-        }
-    });
-    int bad = 0;
-    for (int f = 0; f < 150; ++f) {
-        memory = frame;
-        ASSERT_EQ(rig.Run(), S_OK);
-        bool any = false;
-        for (const auto& e : expected)
-            any |= memory == e;
-        bad += !any;
-    }
-    stop = true;
-    changer.join();
-    EXPECT_EQ(bad, 0);
 }

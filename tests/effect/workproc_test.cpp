@@ -5,25 +5,13 @@
 #include <random>
 #include <string>
 
-#include "../transform/test_support.h"
-#include "effect/kernel.h"
-#include "effect/velmora.h"
+#include "../faults/frames.h"
 
 using namespace velmora;
 using namespace velmora::test;
 namespace bnds = velmora::dxbounds;
 
 namespace {
-
-using Effect = velmora::com::CComPolyObject<CVelmora>;
-
-void ThreePass(BYTE* buffer, LONG width, LONG height, LONG pitch, std::uint32_t matte) {
-    SwapPixelByteOrder(buffer, static_cast<std::uint32_t>(width),
-                       static_cast<std::uint32_t>(height), pitch);
-    UnmatteBuffer(buffer, width, height, pitch, buffer, width, height, pitch, matte);
-    SwapPixelByteOrder(buffer, static_cast<std::uint32_t>(width),
-                       static_cast<std::uint32_t>(height), pitch);
-}
 
 struct Case {
     ULONG processors;
@@ -74,35 +62,17 @@ TEST_P(WorkProcEveryTarget, OnePassEqualsTheThreePasses) {
 
         ComPtr<IDXSurface> surface;
         ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, top, pitch, w, h, &surface), S_OK);
-        ComPtr<IUnknown> effect;
-        ASSERT_EQ(
-            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
-            S_OK);
-        ComPtr<IDXTransform> transform;
-        effect->QueryInterface(uuidof<IDXTransform>(), reinterpret_cast<void**>(&transform));
-        ComPtr<IObjectWithSite> site;
-        effect->QueryInterface(uuidof<IObjectWithSite>(), reinterpret_cast<void**>(&site));
-        ASSERT_EQ(site->SetSite(MakeSite(c.processors).Get()), S_OK);
-        IUnknown* output = surface.Get();
-        ASSERT_EQ(transform->Setup(nullptr, 0, &output, 1, 0), S_OK);
-        ComPtr<ISfExchangeProps<FilterProps>> exchange;
-        effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                               reinterpret_cast<void**>(&exchange));
+        EffectRig rig(surface.Get(), c.processors);
         const FilterProps matte{static_cast<BYTE>(rng()), static_cast<BYTE>(rng()),
                                 static_cast<BYTE>(rng()), static_cast<BYTE>(rng())};
-        exchange->SetProps(&matte);
+        rig.SetProps(matte);
 
         // Clipped: x 17-190, y 3-38 of the frame, placed where it lies.
         const LONG x0 = c.clipped ? 17 : 0, y0 = c.clipped ? 3 : 0;
         const LONG x1 = c.clipped ? 190 : w, y1 = c.clipped ? 38 : h;
         const DXBNDS clip = bnds::Discrete(x0, x1, y0, y1);
-        DXVEC at{};
-        at.eType = DXBT_DISCRETE;
-        at.u.D[DXB_X] = x0;
-        at.u.D[DXB_Y] = y0;
-        ASSERT_EQ(
-            transform->Execute(nullptr, c.clipped ? &clip : nullptr, c.clipped ? &at : nullptr),
-            S_OK);
+        const DXVEC at = Placement(x0, y0);
+        ASSERT_EQ(rig.Run(c.clipped ? &clip : nullptr, c.clipped ? &at : nullptr), S_OK);
 
         auto expected = before;
         BYTE* expectedTop = expected.data() + (top - arena.data());

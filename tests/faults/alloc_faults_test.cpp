@@ -10,8 +10,6 @@
 
 #include "../soak.h"
 #include "../support/alloc_hook.h"
-#include "../transform/test_support.h"
-#include "effect/velmora.h"
 #include "frames.h"
 
 namespace {
@@ -33,16 +31,11 @@ using namespace velmora::test;
 
 namespace {
 
-using Effect = com::CComPolyObject<CVelmora>;
 constexpr LONG kWidth = 256, kHeight = 64;
 constexpr FilterProps kMatte{255, 200, 30, 90};
 
 std::vector<BYTE> Samples(IDXSurface* s) {
     return test::Samples<BYTE>(s, kWidth, kHeight);
-}
-
-void Fill(IDXSurface* s, std::vector<BYTE> v) {
-    test::Fill(s, kWidth, kHeight, std::move(v));
 }
 
 } // namespace
@@ -53,28 +46,21 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
     const long rounds = Count(3, 200);
     for (ULONG processors : {1u, 2u, 4u}) {
         auto surface = MakeSurface(DXFMT_ARGB32, kWidth, kHeight);
-        Fill(surface.Get(), KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 5));
+        Fill(surface.Get(), kWidth, kHeight, KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 5));
         const auto original = Samples(surface.Get());
 
-        ComPtr<IUnknown> effect;
-        ASSERT_EQ(
-            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
-            S_OK);
-        Query<ISfExchangeProps<FilterProps>>(effect.Get())->SetProps(&kMatte);
-        Query<IObjectWithSite>(effect.Get())->SetSite(MakeSite(processors).Get());
-        auto transform = Query<IDXTransform>(effect.Get());
-        IUnknown* out = surface.Get();
-        ASSERT_EQ(transform->Setup(nullptr, 0, &out, 1, 0), S_OK);
-        ASSERT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+        EffectRig fx(surface.Get(), processors);
+        fx.SetProps(kMatte);
+        ASSERT_EQ(fx.Run(), S_OK);
         const auto done = Samples(surface.Get());
         ASSERT_NE(done, original);
 
         // How many buffers a frame takes: one per piece.
-        Fill(surface.Get(), original);
+        Fill(surface.Get(), kWidth, kHeight, original);
         g_arrayCalls = 0;
         g_failAt = -1;
         SetAllocationHook(&FailOnCue);
-        ASSERT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+        ASSERT_EQ(fx.Run(), S_OK);
         SetAllocationHook(nullptr);
         const long pieces = g_arrayCalls.load();
         EXPECT_EQ(pieces, static_cast<long>(processors)) << "one buffer per piece";
@@ -82,11 +68,11 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
 
         for (long round = 0; round < rounds; ++round)
             for (long k = 0; k < pieces; ++k) {
-                Fill(surface.Get(), original);
+                Fill(surface.Get(), kWidth, kHeight, original);
                 g_arrayCalls = 0;
                 g_failAt = k;
                 SetAllocationHook(&FailOnCue);
-                const HRESULT hr = transform->Execute(nullptr, nullptr, nullptr);
+                const HRESULT hr = fx.Run();
                 SetAllocationHook(nullptr);
                 ++frames;
                 EXPECT_EQ(hr, E_OUTOFMEMORY) << processors << " processors, buffer " << k;
@@ -96,15 +82,13 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
                 EXPECT_EQ(std::count(states.begin(), states.end(), 'o'), 1) << states;
                 EXPECT_EQ(std::count(states.begin(), states.end(), 'x'), pieces - 1) << states;
 
-                Fill(surface.Get(), original);
-                EXPECT_EQ(transform->Execute(nullptr, nullptr, nullptr), S_OK);
+                Fill(surface.Get(), kWidth, kHeight, original);
+                EXPECT_EQ(fx.Run(), S_OK);
                 ++frames;
                 EXPECT_EQ(Samples(surface.Get()), done) << "the next Execute";
             }
-        FilterProps props{};
-        Query<ISfExchangeProps<FilterProps>>(effect.Get())->GetProps(&props);
-        EXPECT_EQ(props, kMatte);
-        transform->Setup(nullptr, 0, nullptr, 0, 0);
+        EXPECT_EQ(fx.Props(), kMatte);
+        fx.transform->Setup(nullptr, 0, nullptr, 0, 0);
     }
     Figure("faults injected", static_cast<double>(g_injected.load()));
     Figure("frames checked", static_cast<double>(frames));

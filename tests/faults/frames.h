@@ -1,5 +1,6 @@
-// Frames for the fault and load suites: a keyed random frame, the scalar rule as the reference
-// for every byte, and the bands an Execute divides a frame into.
+// Frames for the effect, fault and load suites: a keyed random frame, the scalar rule as the
+// reference for every byte, the bands an Execute divides a frame into, and the effect set up on
+// a surface as a host drives it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "effect/filter_props.h"
 #include "effect/kernel.h"
-#include "platform/com/types.h"
+#include "effect/velmora.h"
+#include "../transform/test_support.h"
 
 namespace velmora::test {
 
@@ -41,6 +42,22 @@ inline std::vector<BYTE> Unmatted(std::vector<BYTE> v, const FilterProps& m) {
         v[i + 2] = UnmatteChannel(a, v[i + 2], m.red);
     }
     return v;
+}
+
+// The scalar rule's definition on surface-order pixels: UnmatteBuffer between two byte-order
+// swaps. The vectorised kernel must give exactly these bytes.
+inline void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t height,
+                      std::int32_t stride, std::uint32_t matte) {
+    const auto w = static_cast<std::uint32_t>(std::max(width, 0));
+    const auto h = static_cast<std::uint32_t>(std::max(height, 0));
+    SwapPixelByteOrder(buffer, w, h, stride);
+    UnmatteBuffer(buffer, width, height, stride, buffer, width, height, stride, matte);
+    SwapPixelByteOrder(buffer, w, h, stride);
+}
+
+// A matte colour as the kernel takes it.
+inline std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
+    return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
 }
 
 struct Band {
@@ -73,5 +90,43 @@ inline std::string BandStates(const std::vector<BYTE>& now, const std::vector<BY
     }
     return states;
 }
+
+using Effect = com::CComPolyObject<CVelmora>;
+
+inline ComPtr<IUnknown> MakeEffect() {
+    ComPtr<IUnknown> unk;
+    EXPECT_EQ(Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&unk)),
+              S_OK);
+    return unk;
+}
+
+// The effect sited on a factory of that many processors (its task manager replaced by manager,
+// if given) and set up on one output surface.
+struct EffectRig {
+    ComPtr<IUnknown> effect = MakeEffect();
+    ComPtr<IDXTransform> transform = Query<IDXTransform>(effect.Get());
+    ComPtr<IDXTransformFactory> site;
+
+    EffectRig(IUnknown* output, ULONG processors, IDXTaskManager* manager = nullptr)
+        : site(MakeSite(processors)) {
+        if (manager) {
+            EXPECT_EQ(site->SetService(CLSID_DXTaskManager, manager, FALSE), S_OK);
+        }
+        EXPECT_EQ(Query<IObjectWithSite>(effect.Get())->SetSite(site.Get()), S_OK);
+        EXPECT_EQ(transform->Setup(nullptr, 0, &output, 1, 0), S_OK);
+    }
+    HRESULT Run(const DXBNDS* clip = nullptr, const DXVEC* at = nullptr,
+                const GUID* request = nullptr) {
+        return transform->Execute(request, clip, at);
+    }
+    void SetProps(const FilterProps& p) {
+        EXPECT_EQ(Query<ISfExchangeProps<FilterProps>>(effect.Get())->SetProps(&p), S_OK);
+    }
+    FilterProps Props() {
+        FilterProps p{};
+        EXPECT_EQ(Query<ISfExchangeProps<FilterProps>>(effect.Get())->GetProps(&p), S_OK);
+        return p;
+    }
+};
 
 } // namespace velmora::test

@@ -11,8 +11,6 @@
 
 #include "../effect/test_streams.h"
 #include "../soak.h"
-#include "../transform/test_support.h"
-#include "effect/velmora.h"
 #include "frames.h"
 
 using namespace velmora;
@@ -20,13 +18,10 @@ using namespace velmora::test;
 
 namespace {
 
-using Effect = com::CComPolyObject<CVelmora>;
-
-ComPtr<IStream> StreamOf(const FilterProps& p, ULONG size = 4) {
-    const BYTE bytes[4] = {p.alpha, p.red, p.green, p.blue};
-    ComPtr<IStream> s;
-    EXPECT_EQ(CreateMemoryStream(bytes, size, &s), S_OK);
-    return s;
+ComPtr<IStream> StreamOf(const FilterProps& p, size_t size = 4) {
+    auto bytes = Bytes(p);
+    bytes.resize(size);
+    return test::StreamOf(bytes);
 }
 
 constexpr LONG kWidth = 256, kHeight = 64; // four pieces per frame
@@ -66,9 +61,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     auto site = MakeSite(4);
     std::vector<Renderer> renderers(kRenderers);
     for (auto& r : renderers) {
-        ASSERT_EQ(Effect::CreateInstance(nullptr, uuidof<IUnknown>(),
-                                         reinterpret_cast<void**>(&r.effect)),
-                  S_OK);
+        r.effect = MakeEffect();
         ASSERT_EQ(Query<IObjectWithSite>(r.effect.Get())->SetSite(site.Get()), S_OK);
         r.transform = Query<IDXTransform>(r.effect.Get());
         r.memory = input;

@@ -12,9 +12,8 @@
 
 #include "../effect/test_streams.h"
 #include "../soak.h"
-#include "../transform/test_support.h"
-#include "effect/velmora.h"
 #include "fault_injection.h"
+#include "frames.h"
 #include "platform/com/compound_file.h"
 
 using namespace velmora;
@@ -23,35 +22,30 @@ using namespace velmora::test::faults;
 
 namespace {
 
-using Effect = com::CComPolyObject<CVelmora>;
-
 // Old and new records differ in every byte, so a half-applied one shows.
 constexpr FilterProps kBefore{0x40, 0x11, 0x22, 0x33};
 constexpr FilterProps kAfter{0xC0, 0xAA, 0xBB, 0xCC};
 
-std::vector<BYTE> Bytes(const FilterProps& p) {
-    return {p.alpha, p.red, p.green, p.blue};
+// A call's answer: a failure where a fault was injected, S_OK where none was. True if none was.
+bool Clean(const PlanPtr& plan, HRESULT hr) {
+    if (plan->injected) {
+        EXPECT_TRUE(FAILED(hr)) << plan->Describe() << ": 0x" << std::hex << hr;
+        return false;
+    }
+    EXPECT_EQ(hr, S_OK);
+    return true;
 }
 
 // The real effect object, reached as a host reaches it.
 struct Fx {
-    ComPtr<IUnknown> unk;
-    ComPtr<IPersistStreamInit> stream;
-    ComPtr<IPersistStorage> storage;
-    ComPtr<IPersistPropertyBag> bag;
-    ComPtr<IDXTSfAutomation> automation;
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
+    ComPtr<IUnknown> unk = MakeEffect();
+    ComPtr<IPersistStreamInit> stream = Query<IPersistStreamInit>(unk.Get());
+    ComPtr<IPersistStorage> storage = Query<IPersistStorage>(unk.Get());
+    ComPtr<IPersistPropertyBag> bag = Query<IPersistPropertyBag>(unk.Get());
+    ComPtr<IDXTSfAutomation> automation = Query<IDXTSfAutomation>(unk.Get());
+    ComPtr<ISfExchangeProps<FilterProps>> exchange =
+        Query<ISfExchangeProps<FilterProps>>(unk.Get());
 
-    Fx() {
-        EXPECT_EQ(
-            Effect::CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&unk)),
-            S_OK);
-        stream = Query<IPersistStreamInit>(unk.Get());
-        storage = Query<IPersistStorage>(unk.Get());
-        bag = Query<IPersistPropertyBag>(unk.Get());
-        automation = Query<IDXTSfAutomation>(unk.Get());
-        exchange = Query<ISfExchangeProps<FilterProps>>(unk.Get());
-    }
     FilterProps Props() {
         FilterProps p{};
         EXPECT_EQ(exchange->GetProps(&p), S_OK);
@@ -60,10 +54,24 @@ struct Fx {
     // The record set and the dirty flag cleared by a clean save, as after a host saved.
     void Reset(const FilterProps& p) {
         EXPECT_EQ(exchange->SetProps(&p), S_OK);
-        ComPtr<IStream> s;
-        CreateMemoryStream(&s);
-        EXPECT_EQ(stream->Save(s.Get(), TRUE), S_OK);
+        EXPECT_EQ(stream->Save(StreamOf({}).Get(), TRUE), S_OK);
         EXPECT_EQ(stream->IsDirty(), S_FALSE);
+    }
+    // A load's outcome: with a fault, a failure and the record onFault; without, S_OK and clean.
+    void ExpectLoad(const PlanPtr& plan, HRESULT hr, const FilterProps& onFault,
+                    const FilterProps& clean) {
+        EXPECT_EQ(Props(), Clean(plan, hr) ? clean : onFault) << plan->Describe();
+    }
+    // A save of kAfter: the record kept; with a fault, a failure and still dirty; without, S_OK,
+    // the record's bytes written and the flag cleared.
+    void ExpectSave(const PlanPtr& plan, HRESULT hr, const std::vector<BYTE>& written) {
+        EXPECT_EQ(Props(), kAfter) << plan->Describe();
+        if (Clean(plan, hr)) {
+            EXPECT_EQ(written, Bytes(kAfter));
+            EXPECT_EQ(stream->IsDirty(), S_FALSE);
+        } else {
+            EXPECT_EQ(stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
+        }
     }
 };
 
@@ -77,167 +85,106 @@ ComPtr<IStream> Faulty(const std::vector<BYTE>& bytes, const PlanPtr& plan) {
     return Faulty(StreamOf(bytes), plan);
 }
 
+// run with every call going wrong in turn, in every way; answers the faults injected.
+long EveryFault(const std::function<void(const PlanPtr&)>& run) {
+    long injected = 0;
+    for (const Plan& kind : Kinds())
+        injected += EveryCall(kind, run);
+    return injected;
+}
+
 void Report(long injected) {
     Figure("faults injected", static_cast<double>(injected));
 }
 
 } // namespace
 
-TEST(StreamFaults, StreamLoadKeepsThePreviousRecord) {
+TEST(StreamFaults, StreamLoadAndSave) {
     Fx fx;
-    long injected = 0;
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            const HRESULT hr = fx.stream->Load(Faulty(Bytes(kAfter), plan).Get());
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe() << ": 0x" << std::hex << hr;
-                EXPECT_EQ(fx.Props(), kBefore) << plan->Describe();
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(fx.Props(), kAfter);
-            }
-        });
+    long injected = EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        fx.ExpectLoad(plan, fx.stream->Load(Faulty(Bytes(kAfter), plan).Get()), kBefore, kAfter);
+    });
+    injected += EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        fx.exchange->SetProps(&kAfter); // dirty again
+        ComPtr<IStream> target = StreamOf({});
+        const HRESULT hr = fx.stream->Save(Faulty(target, plan).Get(), TRUE);
+        fx.ExpectSave(plan, hr, BytesOf(target.Get()));
+    });
     Report(injected);
 }
 
-TEST(StreamFaults, StreamSaveReportsEveryFailure) {
+// The automation load falls back to preset 0, whole; the automation save never touches the
+// record.
+TEST(StreamFaults, AutomationLoadAndSave) {
     Fx fx;
-    long injected = 0;
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            fx.exchange->SetProps(&kAfter); // dirty again
-            ComPtr<IStream> target = StreamOf({});
-            ComPtr<IStream> s = Faulty(target, plan);
-            const HRESULT hr = fx.stream->Save(s.Get(), TRUE);
-            EXPECT_EQ(fx.Props(), kAfter) << plan->Describe();
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe() << ": 0x" << std::hex << hr;
-                EXPECT_EQ(fx.stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(BytesOf(target.Get()), Bytes(kAfter));
-                EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
-            }
-        });
-    Report(injected);
-}
-
-TEST(StreamFaults, AutomationLoadFallsBackToPresetZeroWhole) {
-    Fx fx;
-    long injected = 0;
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            const HRESULT hr = fx.automation->LoadCurrentProps(Faulty(Bytes(kAfter), plan).Get());
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-                EXPECT_EQ(fx.Props(), kPresets[0]) << plan->Describe() << ": documented fallback";
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(fx.Props(), kAfter);
-            }
-        });
-
-    // The automation save, through the same faults, never touches the record.
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            ComPtr<IStream> target = StreamOf({});
-            ComPtr<IStream> s = Faulty(target, plan);
-            const HRESULT hr = fx.automation->SaveCurrentProps(s.Get());
-            EXPECT_EQ(fx.Props(), kBefore);
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(BytesOf(target.Get()), Bytes(kBefore));
-            }
-        });
+    long injected = EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        const HRESULT hr = fx.automation->LoadCurrentProps(Faulty(Bytes(kAfter), plan).Get());
+        fx.ExpectLoad(plan, hr, kPresets[0], kAfter);
+    });
+    injected += EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        ComPtr<IStream> target = StreamOf({});
+        const HRESULT hr = fx.automation->SaveCurrentProps(Faulty(target, plan).Get());
+        EXPECT_EQ(fx.Props(), kBefore);
+        if (Clean(plan, hr)) {
+            EXPECT_EQ(BytesOf(target.Get()), Bytes(kBefore));
+        }
+    });
     Report(injected);
 }
 
 TEST(StreamFaults, KeyRecordsAndInterpolationReportEveryFailure) {
     Fx fx;
-    long injected = 0;
-    // Both key streams share one plan, so each of their calls gets its turn.
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            const HRESULT hr = fx.automation->SetKeyProps(Faulty(Bytes(kAfter), plan).Get(),
-                                                          Faulty(Bytes(kPresets[2]), plan).Get());
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-                EXPECT_EQ(fx.Props(), kPresets[0]) << plan->Describe() << ": documented fallback";
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(fx.Props(), kBefore) << "setting the keys leaves the record";
-            }
-        });
-
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            ComPtr<IStream> target = StreamOf({});
-            ComPtr<IStream> out = Faulty(target, plan);
-            const HRESULT hr =
-                fx.automation->InterpolateStreams(out.Get(), Faulty(Bytes(kAfter), plan).Get(),
-                                                  Faulty(Bytes(kPresets[1]), plan).Get(), 0.5);
-            EXPECT_EQ(fx.Props(), kBefore) << "the object's own records are not touched";
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                FilterProps blend{};
-                BlendFilterProps(&blend, kAfter, kPresets[1], 0.5);
-                EXPECT_EQ(BytesOf(target.Get()), Bytes(blend));
-            }
-        });
+    // Both key streams share one plan, so each of their calls gets its turn. Failed keys fall
+    // back to preset 0, whole; set keys leave the record.
+    long injected = EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        const HRESULT hr = fx.automation->SetKeyProps(Faulty(Bytes(kAfter), plan).Get(),
+                                                      Faulty(Bytes(kPresets[2]), plan).Get());
+        fx.ExpectLoad(plan, hr, kPresets[0], kBefore);
+    });
+    injected += EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        ComPtr<IStream> target = StreamOf({});
+        const HRESULT hr = fx.automation->InterpolateStreams(
+            Faulty(target, plan).Get(), Faulty(Bytes(kAfter), plan).Get(),
+            Faulty(Bytes(kPresets[1]), plan).Get(), 0.5);
+        EXPECT_EQ(fx.Props(), kBefore) << "the object's own records are not touched";
+        if (Clean(plan, hr)) {
+            FilterProps blend{};
+            BlendFilterProps(&blend, kAfter, kPresets[1], 0.5);
+            EXPECT_EQ(BytesOf(target.Get()), Bytes(blend));
+        }
+    });
     Report(injected);
 }
 
 TEST(StorageFaults, StorageLoadAndSaveAtEveryCall) {
     Fx fx;
-    long injected = 0;
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            ComPtr<IStorage> stg;
-            stg.Attach(new faults::Storage(StorageOf(kAfter), plan));
-            const HRESULT hr = fx.storage->Load(stg.Get());
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-                EXPECT_EQ(fx.Props(), kBefore) << plan->Describe();
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                EXPECT_EQ(fx.Props(), kAfter);
-            }
-        });
-
-    for (const Plan& kind : Kinds())
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            fx.exchange->SetProps(&kAfter);
-            ComPtr<IStorage> target;
-            CreateMemoryStorage(&target);
-            ComPtr<IStorage> stg;
-            stg.Attach(new faults::Storage(target, plan));
-            const HRESULT hr = fx.storage->Save(stg.Get(), TRUE);
-            EXPECT_EQ(fx.Props(), kAfter);
-            if (plan->injected) {
-                EXPECT_TRUE(FAILED(hr)) << plan->Describe();
-                EXPECT_EQ(fx.stream->IsDirty(), S_OK) << "a failed save leaves it dirty";
-            } else {
-                EXPECT_EQ(hr, S_OK);
-                ComPtr<IStream> back;
-                ASSERT_EQ(target->OpenStream(kContentsStream, nullptr,
-                                             STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &back),
-                          S_OK);
-                EXPECT_EQ(BytesOf(back.Get()), Bytes(kAfter));
-                EXPECT_EQ(fx.stream->IsDirty(), S_FALSE);
-            }
-        });
+    long injected = EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        ComPtr<IStorage> stg;
+        stg.Attach(new faults::Storage(StorageOf(kAfter), plan));
+        fx.ExpectLoad(plan, fx.storage->Load(stg.Get()), kBefore, kAfter);
+    });
+    injected += EveryFault([&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        fx.exchange->SetProps(&kAfter);
+        ComPtr<IStorage> target, stg;
+        CreateMemoryStorage(&target);
+        stg.Attach(new faults::Storage(target, plan));
+        const HRESULT hr = fx.storage->Save(stg.Get(), TRUE);
+        ComPtr<IStream> back;
+        if (!plan->injected) {
+            ASSERT_EQ(target->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                         0, &back),
+                      S_OK);
+        }
+        fx.ExpectSave(plan, hr, back ? BytesOf(back.Get()) : std::vector<BYTE>{});
+    });
     Report(injected);
 }
 
@@ -245,23 +192,19 @@ TEST(PropertyBagFaults, TheBagIsNeverAskedAndNothingChanges) {
     // The effect keeps nothing in a property bag (its map names only the page): a bag whose
     // every call fails is never called, and loads and saves leave the record as it was.
     Fx fx;
-    long injected = 0;
-    for (const Plan& kind : Kinds()) {
-        if (kind.kind != Plan::Kind::Fail)
-            continue;
-        injected += EveryCall(kind, [&](const PlanPtr& plan) {
-            fx.Reset(kBefore);
-            ComPtr<IPropertyBag> memory;
-            ASSERT_EQ(CreateMemoryPropertyBag(&memory), S_OK);
-            ComPtr<IPropertyBag> b;
-            b.Attach(new faults::Bag(memory, plan));
-            EXPECT_EQ(fx.bag->InitNew(), S_OK);
-            EXPECT_EQ(fx.bag->Save(b.Get(), TRUE, TRUE), S_OK);
-            EXPECT_EQ(fx.bag->Load(b.Get(), nullptr), S_OK);
-            EXPECT_EQ(plan->calls, 0);
-            EXPECT_EQ(fx.Props(), kBefore);
-        });
-    }
+    Plan fail;
+    const long injected = EveryCall(fail, [&](const PlanPtr& plan) {
+        fx.Reset(kBefore);
+        ComPtr<IPropertyBag> memory;
+        ASSERT_EQ(CreateMemoryPropertyBag(&memory), S_OK);
+        ComPtr<IPropertyBag> b;
+        b.Attach(new faults::Bag(memory, plan));
+        EXPECT_EQ(fx.bag->InitNew(), S_OK);
+        EXPECT_EQ(fx.bag->Save(b.Get(), TRUE, TRUE), S_OK);
+        EXPECT_EQ(fx.bag->Load(b.Get(), nullptr), S_OK);
+        EXPECT_EQ(plan->calls, 0);
+        EXPECT_EQ(fx.Props(), kBefore);
+    });
     EXPECT_EQ(injected, 0);
 }
 

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <vector>
 
 #include "platform/com/object.h"
 #include "platform/dxtrans/dxtransform.h"
+#include "platform/win32/event.h"
 #include "transform/dxbase.h"
 
 namespace velmora::test {
@@ -63,6 +65,15 @@ inline ComPtr<IDXSurface> MakeSurface(const GUID& format, LONG width, LONG heigh
     return s;
 }
 
+// Where Execute places its output: (x, y).
+inline DXVEC Placement(LONG x, LONG y) {
+    DXVEC at{};
+    at.eType = DXBT_DISCRETE;
+    at.u.D[DXB_X] = x;
+    at.u.D[DXB_Y] = y;
+    return at;
+}
+
 // A lock pointer that gives nothing; for surfaces whose locks never reach real memory.
 class NullPointer final
     : public com::SimpleObject<NullPointer, IDXARGBReadWritePtr, IDXARGBReadPtr> {
@@ -82,6 +93,53 @@ public:
     STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC*) override {}
     STDMETHOD_(void, FillRect)(const RECT*, DXPMSAMPLE, BOOL) override {}
     inline static std::atomic<int> unpacks{0};
+};
+
+// Passes everything to a real task manager, except that it can report a processor count of its
+// own, and ScheduleTasks can fail: at once, or after running the first runFirst tasks itself (each
+// to its end, its event set).
+class WrappedTaskManager final : public com::SimpleObject<WrappedTaskManager, IDXTaskManager> {
+public:
+    explicit WrappedTaskManager(ComPtr<IDXTaskManager> real) : real_(std::move(real)) {}
+    STDMETHOD(QueryNumProcessors)(ULONG* n) override {
+        if (!processors)
+            return real_->QueryNumProcessors(n);
+        *n = *processors;
+        return S_OK;
+    }
+    STDMETHOD(SetThreadPoolSize)(ULONG n) override { return real_->SetThreadPoolSize(n); }
+    STDMETHOD(GetThreadPoolSize)(ULONG* n) override { return real_->GetThreadPoolSize(n); }
+    STDMETHOD(SetConcurrencyLimit)(ULONG n) override { return real_->SetConcurrencyLimit(n); }
+    STDMETHOD(GetConcurrencyLimit)(ULONG* n) override { return real_->GetConcurrencyLimit(n); }
+    STDMETHOD(ScheduleTasks)
+    (DXTMTASKINFO t[], HANDLE e[], DWORD ids[], ULONG n, ULONG wait) override {
+        ++scheduled;
+        lastCount = n;
+        if (SUCCEEDED(failWith))
+            return real_->ScheduleTasks(t, e, ids, n, wait);
+        for (ULONG i = 0; i < std::min(runFirst, n); ++i) {
+            BOOL keepGoing = TRUE;
+            t[i].pfnTaskProc(t[i].pTaskData, &keepGoing);
+            if (e && e[i])
+                SetEvent(e[i]);
+        }
+        ++injected;
+        return failWith;
+    }
+    STDMETHOD(TerminateTasks)(DWORD ids[], ULONG n, ULONG timeout) override {
+        return real_->TerminateTasks(ids, n, timeout);
+    }
+    STDMETHOD(TerminateRequest)(REFIID id, ULONG timeout) override {
+        return real_->TerminateRequest(id, timeout);
+    }
+
+    std::optional<ULONG> processors;
+    HRESULT failWith = S_OK;
+    ULONG runFirst = 0, lastCount = 0;
+    int scheduled = 0, injected = 0;
+
+private:
+    ComPtr<IDXTaskManager> real_;
 };
 
 // Wraps a real surface; its generation id, bounds, format and lock result can be set by a test.

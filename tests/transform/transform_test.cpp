@@ -181,40 +181,12 @@ TEST(TransformExecute, RegionAndBands) {
     }
 }
 
-// A task manager that reports no processors at all.
-class NoProcessors final : public velmora::com::SimpleObject<NoProcessors, IDXTaskManager> {
-public:
-    explicit NoProcessors(ComPtr<IDXTaskManager> real) : real_(std::move(real)) {}
-    STDMETHOD(QueryNumProcessors)(ULONG* n) override {
-        *n = 0;
-        return S_OK;
-    }
-    STDMETHOD(SetThreadPoolSize)(ULONG n) override { return real_->SetThreadPoolSize(n); }
-    STDMETHOD(GetThreadPoolSize)(ULONG* n) override { return real_->GetThreadPoolSize(n); }
-    STDMETHOD(SetConcurrencyLimit)(ULONG n) override { return real_->SetConcurrencyLimit(n); }
-    STDMETHOD(GetConcurrencyLimit)(ULONG* n) override { return real_->GetConcurrencyLimit(n); }
-    STDMETHOD(ScheduleTasks)
-    (DXTMTASKINFO t[], HANDLE e[], DWORD ids[], ULONG n, ULONG wait) override {
-        ++scheduled;
-        return real_->ScheduleTasks(t, e, ids, n, wait);
-    }
-    STDMETHOD(TerminateTasks)(DWORD ids[], ULONG n, ULONG timeout) override {
-        return real_->TerminateTasks(ids, n, timeout);
-    }
-    STDMETHOD(TerminateRequest)(REFIID id, ULONG timeout) override {
-        return real_->TerminateRequest(id, timeout);
-    }
-    int scheduled = 0;
-
-private:
-    ComPtr<IDXTaskManager> real_;
-};
-
 TEST(TransformExecute, NoProcessorsCountsAsOne) {
     auto site = MakeSite(4);
     ComPtr<IDXTaskManager> real;
     ASSERT_EQ(DXCreateTaskManager(4, &real), S_OK);
-    auto* zero = new NoProcessors(real);
+    auto* zero = new WrappedTaskManager(real);
+    zero->processors = 0;
     ASSERT_EQ(site->SetService(CLSID_DXTaskManager, zero, FALSE), S_OK);
     auto t = Make();
     t->SetSite(site.Get());
@@ -244,10 +216,7 @@ TEST(TransformExecute, ClipAndPlacement) {
     small->SetSite(MakeSite(1).Get());
     auto s640 = MakeSurface(DXFMT_PMARGB32, 640, 480);
     ASSERT_EQ(SetupOutput(small.Get(), s640.Get()), S_OK);
-    DXVEC at{};
-    at.eType = DXBT_DISCRETE;
-    at.u.D[DXB_X] = 100;
-    at.u.D[DXB_Y] = 50;
+    DXVEC at = Placement(100, 50);
     EXPECT_EQ(small->Execute(nullptr, nullptr, &at), S_OK);
     ASSERT_EQ(small->pieces.size(), 1u);
     const WorkInfo& w = small->pieces[0];

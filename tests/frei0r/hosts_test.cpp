@@ -46,40 +46,26 @@ const std::string kSize = std::to_string(kW) + "x" + std::to_string(kH);
 } // namespace
 
 TEST_F(RealHosts, FFmpeg) {
+    const std::string in = (dir / "in.raw").string();
+    const auto ffmpeg = [&](const std::string& filter, const std::string& out,
+                            const std::map<std::string, std::string>& environment) {
+        return e2e::Run({"ffmpeg", "-nostdin", "-v",       "error", "-y",
+                         "-f",     "rawvideo", "-pix_fmt", "bgra",  "-s",
+                         kSize,    "-i",       in,         "-vf",   filter,
+                         "-f",     "rawvideo", "-pix_fmt", "bgra",  (dir / out).string()},
+                        environment);
+    };
     for (auto [params, r, g, b] :
          {std::tuple{"0x00FF00", 0, 255, 0}, {"0x336699", 0x33, 0x66, 0x99}}) {
-        auto res = e2e::Run({"ffmpeg",
-                             "-nostdin",
-                             "-v",
-                             "error",
-                             "-y",
-                             "-f",
-                             "rawvideo",
-                             "-pix_fmt",
-                             "bgra",
-                             "-s",
-                             kSize,
-                             "-i",
-                             (dir / "in.raw").string(),
-                             "-vf",
-                             std::string("frei0r=filter_name=velmora:filter_params=") + params,
-                             "-f",
-                             "rawvideo",
-                             "-pix_fmt",
-                             "bgra",
-                             (dir / "ff.raw").string()},
-                            env);
+        auto res = ffmpeg(std::string("frei0r=filter_name=velmora:filter_params=") + params,
+                          "ff.raw", env);
         ASSERT_EQ(res.status, 0) << res.err;
         EXPECT_TRUE(e2e::ReadFile(dir / "ff.raw") == Expected(r, g, b)) << params;
     }
     // Without the module the filter cannot start, and ffmpeg says so.
     auto env2 = env;
     env2["VELMORA_MODULE"] = "/nowhere/libvelmora.so";
-    auto res =
-        e2e::Run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "bgra",
-                  "-s", kSize, "-i", (dir / "in.raw").string(), "-vf", "frei0r=filter_name=velmora",
-                  "-f", "rawvideo", (dir / "none.raw").string()},
-                 env2);
+    auto res = ffmpeg("frei0r=filter_name=velmora", "none.raw", env2);
     EXPECT_NE(res.status, 0);
     EXPECT_NE(res.err.find("/nowhere/libvelmora.so"), std::string::npos) << res.err;
 }

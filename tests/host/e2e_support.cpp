@@ -122,12 +122,7 @@ std::optional<Rgba> ReadPngRgba(const std::filesystem::path& path) {
 }
 
 Rgba Unmatted(Rgba image, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    for (size_t i = 0; i + 3 < image.bytes.size(); i += 4) {
-        std::uint8_t* p = &image.bytes[i];
-        p[0] = velmora::UnmatteChannel(p[3], p[0], red);
-        p[1] = velmora::UnmatteChannel(p[3], p[1], green);
-        p[2] = velmora::UnmatteChannel(p[3], p[2], blue);
-    }
+    image.bytes = UnmattedBgra(std::move(image.bytes), blue, green, red); // R and B trade places
     return image;
 }
 

@@ -465,14 +465,9 @@ TEST_F(Host, AKilledRunLeavesOnlyWholeFramesAndARerunCompletes) {
         ASSERT_EQ(out->bytes, e2e::Unmatted(*in, 0, 255, 0).bytes) << name << ": the rule's bytes";
     }
     const std::map<std::string, std::string> env = {{"VELMORA_REGISTRY", registry.string()}};
-    const std::vector<std::string> apply = {kProgram,
-                                            "apply",
-                                            "--matte",
-                                            "green",
-                                            "--threads",
-                                            "1",
-                                            (dir / "clip").string(),
-                                            (dir / "out").string()};
+    const std::string clip = (dir / "clip").string(), out = (dir / "out").string();
+    const std::vector<std::string> apply = {kProgram,    "apply", "--matte", "green",
+                                            "--threads", "1",     clip,      out};
 
     // Kills spread over the run's own length (from reading the first frame to moving the last in).
     const std::vector<int> delays = KillMoments(Milliseconds([&] {
@@ -499,8 +494,7 @@ TEST_F(Host, AKilledRunLeavesOnlyWholeFramesAndARerunCompletes) {
                     << name << " after a kill at " << delay << " ms: whole and right";
             }
         // The rerun completes, with the right bytes, and leaves nothing hidden behind.
-        auto again = Velmora({"apply", "--matte", "green", "--threads", "1",
-                              (dir / "clip").string(), (dir / "out").string()});
+        auto again = Velmora({"apply", "--matte", "green", "--threads", "1", clip, out});
         ASSERT_EQ(again.status, 0) << again.err;
         ASSERT_EQ(e2e::Listing(dir / "out"), names) << "after a kill at " << delay << " ms";
         for (const auto& name : names)

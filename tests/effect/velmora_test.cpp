@@ -164,18 +164,6 @@ TEST(EffectFrame, EverySurfaceFormatMatchesTheRule) {
     }
 }
 
-TEST(EffectFrame, PremultipliedSurfaceIsRewrittenInPlace) {
-    constexpr LONG w = 300, h = 40; // 12000 pixels: three bands on four processors
-    const auto frame = KeyedFrame(static_cast<size_t>(w) * h, 5);
-    auto memory = frame;
-    ComPtr<IDXSurface> surface;
-    ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface), S_OK);
-    EffectRig rig(surface.Get(), 4);
-    ASSERT_EQ(rig.Run(), S_OK);
-    EXPECT_EQ(memory, Unmatted(frame, kPresets[0]))
-        << "the surface's own memory, matte opaque black by default";
-}
-
 TEST(EffectFrame, AutomationBlendsTheKeys) {
     constexpr LONG w = 16, h = 16;
     const auto frame = KeyedFrame(w * h, 9);

@@ -127,22 +127,14 @@ TEST(CompoundFile, FailuresAreNamedAndLeaveFilesAlone) {
     EXPECT_EQ(velmora::com::LoadCompoundFile((dir / "text.stg").c_str(), &s), STG_E_INVALIDHEADER);
     EXPECT_NE(velmora::com::CompoundFileError().find("not a compound file"), std::string::npos)
         << velmora::com::CompoundFileError();
-    // A cut compound file is refused too.
+    // (Cut and damaged files: the compound-file fault suite, at every length.)
     ComPtr<IStorage> root;
     ASSERT_EQ(CreateMemoryStorage(&root), S_OK);
-    PutStream(root.Get(), L"Contents", std::string(5000, 'x'));
-    ASSERT_EQ(velmora::com::SaveCompoundFile(root.Get(), (dir / "whole.stg").c_str()), S_OK);
-    const std::string whole = e2e::ReadFile(dir / "whole.stg");
-    e2e::WriteFile(dir / "cut.stg", whole.substr(0, 600));
-    EXPECT_TRUE(FAILED(velmora::com::LoadCompoundFile((dir / "cut.stg").c_str(), &s)));
-    EXPECT_FALSE(velmora::com::CompoundFileError().empty());
-
     const std::string nowhere = (dir / "missing" / "x.stg").string();
     EXPECT_EQ(velmora::com::SaveCompoundFile(root.Get(), nowhere.c_str()), STG_E_PATHNOTFOUND);
     EXPECT_NE(velmora::com::CompoundFileError().find("cannot create"), std::string::npos);
     EXPECT_EQ(velmora::com::SaveCompoundFile(nullptr, nowhere.c_str()), E_POINTER);
     EXPECT_EQ(velmora::com::LoadCompoundFile(nullptr, &s), E_POINTER);
     EXPECT_EQ(e2e::ReadFile(dir / "text.stg"), "plain text, not a compound file");
-    EXPECT_EQ(e2e::Listing(dir.path()),
-              (std::vector<std::string>{"cut.stg", "text.stg", "whole.stg"}));
+    EXPECT_EQ(e2e::Listing(dir.path()), (std::vector<std::string>{"text.stg"}));
 }

@@ -84,8 +84,8 @@ TEST_F(Host, RegisterPresetsAndUnregisterRoundTrip) {
     ExpectCleanFailure(Velmora({"presets"}), "velmora register");
     // A registry file that does not parse is named with its line and left alone.
     e2e::WriteFile(registry, "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\x\n");
-    ExpectCleanFailure(Velmora({"presets"}), "registry.reg:");
-    ExpectCleanFailure(Velmora({"register"}), "registry.reg:");
+    ExpectCleanFailure(Velmora({"presets"}), "registry.reg:3:");
+    ExpectCleanFailure(Velmora({"register"}), "registry.reg:3:");
     EXPECT_EQ(e2e::ReadFile(registry),
               "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\x\n");
 }

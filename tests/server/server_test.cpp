@@ -383,18 +383,3 @@ TEST(Server, EightProcessesRegisteringLoseNothing) {
     velmora::test::Figure("keys found", found);
     watch.Report();
 }
-
-TEST(Server, BrokenRegistryIsReportedAndLeftAlone) {
-    TempRegistry reg;
-    const std::string broken = "Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\A]\n"
-                               "@=\"fine\"\n\"x\"=dword:12\n";
-    {
-        std::ofstream out(reg.Path());
-        out << broken;
-    }
-    Module m;
-    EXPECT_NE(m.Register(), S_OK);
-    EXPECT_NE(velmora::registry::LastError().find("registry.reg:5:"), std::string::npos)
-        << velmora::registry::LastError();
-    EXPECT_EQ(reg.Text(), broken);
-}

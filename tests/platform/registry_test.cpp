@@ -433,11 +433,18 @@ TEST_F(RegistryFile, AFolderThatMayNotBeWrittenLeavesTheOldFileWhole) {
     }
 }
 
-TEST_F(RegistryFile, AFileThatMayNotBeWrittenIsNotReplaced) {
+// A replaced file keeps its permissions (a private registry stays private); one that may not be
+// written is not replaced, even where its folder may be.
+TEST_F(RegistryFile, PermissionsOfTheFileAreKept) {
     ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
+    ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
+    ASSERT_EQ(SetBlob("Software\\New", {4, 5, 6}), ERROR_SUCCESS);
+    struct stat st {};
+    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
     const std::string old = Text();
     const auto sub = dir_ / "sub";
-    // The folder is the user's; only the file is read-only.
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(sub.c_str(), 65534, 65534), 0);
         ASSERT_EQ(::chown((sub / "registry.reg.lock").c_str(), 65534, 65534), 0);
@@ -447,24 +454,14 @@ TEST_F(RegistryFile, AFileThatMayNotBeWrittenIsNotReplaced) {
     const int code = InChild([&] {
         if (!DropPrivileges())
             return 90;
-        if (SetBlob("Software\\New", {4, 5, 6}) != ERROR_ACCESS_DENIED)
+        if (SetBlob("Software\\Other", {7}) != ERROR_ACCESS_DENIED)
             return 91;
         return reg::LastError().find("registry.reg") == std::string::npos ? 92 : 0;
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(Text(), old);
-    struct stat st {};
     ASSERT_EQ(::stat(path_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u);
-}
-
-TEST_F(RegistryFile, AReplacedFileKeepsItsPermissions) {
-    ASSERT_EQ(SetBlob("Software\\Old", {1, 2, 3}), ERROR_SUCCESS);
-    ASSERT_EQ(::chmod(path_.c_str(), 0600), 0);
-    ASSERT_EQ(SetBlob("Software\\New", {4, 5, 6}), ERROR_SUCCESS);
-    struct stat st {};
-    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a private registry stays private";
 }
 
 // Writers killed at random moments, in the middle of writes: the file is whole after each kill,

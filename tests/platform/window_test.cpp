@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
-#include <future>
+#include <functional>
 #include <thread>
 
 #include "platform/win32/critical_section.h"
@@ -11,45 +9,6 @@
 using namespace velmora::win32;
 
 namespace {
-
-// A UI thread of its own: a queue of calls run in order.
-class UiThread {
-public:
-    UiThread() : thread_([this] { Run(); }) {}
-    ~UiThread() {
-        Post({});
-        thread_.join();
-    }
-    void Post(std::function<void()> f) {
-        std::lock_guard lock(m_);
-        q_.push_back(std::move(f));
-        cv_.notify_one();
-    }
-    void Sync() {
-        std::promise<void> done;
-        Post([&] { done.set_value(); });
-        done.get_future().wait();
-    }
-    std::thread::id Id() const { return thread_.get_id(); }
-
-private:
-    void Run() {
-        for (;;) {
-            std::unique_lock lock(m_);
-            cv_.wait(lock, [&] { return !q_.empty(); });
-            auto f = std::move(q_.front());
-            q_.pop_front();
-            lock.unlock();
-            if (!f)
-                return;
-            f();
-        }
-    }
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::deque<std::function<void()>> q_;
-    std::thread thread_;
-};
 
 struct Received {
     std::vector<std::tuple<UINT, WPARAM, LPARAM>> messages;
@@ -73,18 +32,26 @@ HWND Handle(int n) {
 
 } // namespace
 
+// A post only queues the call through the window's own queue; the procedure runs, in order,
+// where that queue's thread runs it.
 TEST(WindowTable, PostRunsTheProcedureOnTheWindowsThread) {
-    UiThread ui;
     g_received = {};
-    RegisterWindow(Handle(1), &Record, [&](std::function<void()> f) { ui.Post(std::move(f)); });
+    std::vector<std::function<void()>> queued;
+    RegisterWindow(Handle(1), &Record, [&](std::function<void()> f) { queued.push_back(f); });
     EXPECT_TRUE(IsWindow(Handle(1)));
     EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 0x7F00, 0), TRUE);
     EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 5, 6), TRUE);
-    ui.Sync();
+    EXPECT_TRUE(g_received.messages.empty());
+    std::thread ui([&] {
+        for (auto& f : queued)
+            f();
+    });
+    const auto uiId = ui.get_id();
+    ui.join();
     ASSERT_EQ(g_received.messages.size(), 2u);
     EXPECT_EQ(g_received.messages[0], std::make_tuple(WM_COMMAND, WPARAM{0x7F00}, LPARAM{0}));
     EXPECT_EQ(g_received.messages[1], std::make_tuple(WM_COMMAND, WPARAM{5}, LPARAM{6}));
-    EXPECT_EQ(g_received.thread, ui.Id());
+    EXPECT_EQ(g_received.thread, uiId);
     UnregisterWindow(Handle(1));
 }
 

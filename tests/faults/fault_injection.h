@@ -74,32 +74,11 @@ public:
         : inner_(std::move(inner)), plan_(std::move(plan)) {}
 
     STDMETHOD(Read)(void* pv, ULONG cb, ULONG* got) override {
-        if (!plan_->Hit())
-            return inner_->Read(pv, cb, got);
-        if (got)
-            *got = 0;
-        if (plan_->kind == Plan::Kind::Fail)
-            return plan_->hr;
-        ULONG n = 0;
-        const ULONG want = cb ? std::min(plan_->shortTo, cb - 1) : 0;
-        HRESULT hr = want ? inner_->Read(pv, want, &n) : S_OK;
-        if (got)
-            *got = n;
-        return FAILED(hr) ? hr : plan_->shortHr;
+        return Move(pv, cb, got, [&](void* p, ULONG n, ULONG* m) { return inner_->Read(p, n, m); });
     }
     STDMETHOD(Write)(const void* pv, ULONG cb, ULONG* put) override {
-        if (!plan_->Hit())
-            return inner_->Write(pv, cb, put);
-        if (put)
-            *put = 0;
-        if (plan_->kind == Plan::Kind::Fail)
-            return plan_->hr;
-        ULONG n = 0;
-        const ULONG want = cb ? std::min(plan_->shortTo, cb - 1) : 0;
-        HRESULT hr = want ? inner_->Write(pv, want, &n) : S_OK;
-        if (put)
-            *put = n;
-        return FAILED(hr) ? hr : plan_->shortHr;
+        return Move(pv, cb, put,
+                    [&](const void* p, ULONG n, ULONG* m) { return inner_->Write(p, n, m); });
     }
     STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
         return Other() ? plan_->hr : inner_->Seek(move, origin, at);
@@ -125,6 +104,22 @@ public:
     STDMETHOD(Clone)(IStream** out) override { return Other() ? plan_->hr : inner_->Clone(out); }
 
 private:
+    // A read or write: when hit, it fails, or moves fewer bytes than asked and answers shortHr.
+    template <class Buffer, class Call>
+    HRESULT Move(Buffer pv, ULONG cb, ULONG* moved, Call call) {
+        if (!plan_->Hit())
+            return call(pv, cb, moved);
+        if (moved)
+            *moved = 0;
+        if (plan_->kind == Plan::Kind::Fail)
+            return plan_->hr;
+        ULONG n = 0;
+        const ULONG want = cb ? std::min(plan_->shortTo, cb - 1) : 0;
+        HRESULT hr = want ? call(pv, want, &n) : S_OK;
+        if (moved)
+            *moved = n;
+        return FAILED(hr) ? hr : plan_->shortHr;
+    }
     // Calls that move no bytes can only fail.
     bool Other() { return plan_->Hit(); }
     ComPtr<IStream> inner_;
@@ -138,28 +133,23 @@ public:
 
     STDMETHOD(CreateStream)
     (const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override {
-        if (plan_->Hit())
-            return Failed(out);
-        return Wrap(inner_->CreateStream(name, mode, r1, r2, out), out);
+        return plan_->Hit() ? Failed(out)
+                            : Wrap(inner_->CreateStream(name, mode, r1, r2, out), out);
     }
     STDMETHOD(OpenStream)
     (const OLECHAR* name, void* r1, DWORD mode, DWORD r2, IStream** out) override {
-        if (plan_->Hit())
-            return Failed(out);
-        return Wrap(inner_->OpenStream(name, r1, mode, r2, out), out);
+        return plan_->Hit() ? Failed(out) : Wrap(inner_->OpenStream(name, r1, mode, r2, out), out);
     }
     STDMETHOD(CreateStorage)
     (const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStorage** out) override {
-        if (plan_->Hit())
-            return Failed(out);
-        return Wrap(inner_->CreateStorage(name, mode, r1, r2, out), out);
+        return plan_->Hit() ? Failed(out)
+                            : Wrap(inner_->CreateStorage(name, mode, r1, r2, out), out);
     }
     STDMETHOD(OpenStorage)
     (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r,
      IStorage** out) override {
-        if (plan_->Hit())
-            return Failed(out);
-        return Wrap(inner_->OpenStorage(name, priority, mode, exclude, r, out), out);
+        return plan_->Hit() ? Failed(out)
+                            : Wrap(inner_->OpenStorage(name, priority, mode, exclude, r, out), out);
     }
     STDMETHOD(CopyTo)(DWORD n, const IID* iids, SNB exclude, IStorage* to) override {
         return plan_->Hit() ? plan_->hr : inner_->CopyTo(n, iids, exclude, to);

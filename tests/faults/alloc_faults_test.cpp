@@ -1,9 +1,6 @@
-// The unpack buffer of the work procedure failing to allocate. A surface that is not
-// premultiplied ARGB32 is processed through one buffer per piece (new (std::nothrow) of the
-// band's samples); here the k-th such allocation of an Execute fails, for every k. Execute must
-// answer E_OUTOFMEMORY, that piece's band must be as it was (nothing unpacked, nothing packed
-// back), the other bands wholly done, and the next Execute exact. Global operator new is
-// replaced in this program (tests/support/alloc_hook), so it is a program of its own.
+// The k-th unpack buffer of an Execute failing to allocate, for every k: E_OUTOFMEMORY, that
+// piece's band as it was, the others wholly done, the next Execute exact. Global operator new is
+// replaced here (tests/support/alloc_hook), so it is a program of its own.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,9 +1,6 @@
-// Execute under platform faults: the task manager's ScheduleTasks failing (before running
-// anything, after running some of the pieces, after running all), and the surface lock of one
-// piece failing, on a premultiplied surface (in place) and on one of another format (unpack and
-// pack). Each time Execute answers the failure; every band is either as it was or wholly the
-// rule's result (a partial result is not undone), never anything else; the record
-// is unchanged; and the next Execute gives exactly the rule's bytes.
+// Execute with ScheduleTasks failing (before, between or after the pieces) or one piece's lock
+// failing, in place and through the unpack path: Execute answers the failure, every band is as it
+// was or wholly done, the record is unchanged, and the next Execute is exact.
 #include <optional>
 #include <thread>
 

@@ -1,12 +1,9 @@
-// Rendering under load while the parameter changes: four threads execute frames (each on an
-// effect and a surface of its own, all on one shared task manager, so up to sixteen pieces run
-// at once) while three other threads change every effect's record in every way a host or the
-// settings page can: presets, set record, stream loads (good and failing), storage loads, the
-// automation load, InitNew, and automation on the blend of two key records. Every frame must be,
-// byte for byte, the scalar rule's result for ONE of the records that were set, whole: never a
-// frame whose bands used different records, never a record mixed from two.
+// Rendering under load: four threads execute frames (each effect on a surface of its own, all on
+// one task manager) while three others change every effect's record in every way a host or the
+// settings page can. Every frame must be the rule's result for ONE record set whole: never bands
+// of different records, never a record mixed from two.
 #include <atomic>
-#include <map>
+#include <optional>
 #include <thread>
 
 #include "../effect/test_streams.h"
@@ -32,10 +29,9 @@ const FilterProps kCustom{255, 40, 80, 120}, kLoaded{0x80, 0x10, 0x20, 0x30},
     kStored{0xFF, 0xC8, 0x64, 0x0A}, kKey1{255, 250, 0, 0}, kKey2{255, 0, 0, 250};
 
 struct Renderer {
-    ComPtr<IUnknown> effect;
-    ComPtr<IDXTransform> transform;
     std::vector<BYTE> memory;
     ComPtr<IDXSurface> surface;
+    std::optional<EffectRig> fx;
 };
 
 } // namespace
@@ -58,19 +54,16 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
             ASSERT_NE(expected[i], expected[j]) << "every record gives a frame of its own";
 
     // One task manager for all: the effects share nothing else.
-    auto site = MakeSite(4);
+    ComPtr<IDXTaskManager> manager;
+    ASSERT_EQ(DXCreateTaskManager(4, &manager), S_OK);
     std::vector<Renderer> renderers(kRenderers);
     for (auto& r : renderers) {
-        r.effect = MakeEffect();
-        ASSERT_EQ(Query<IObjectWithSite>(r.effect.Get())->SetSite(site.Get()), S_OK);
-        r.transform = Query<IDXTransform>(r.effect.Get());
         r.memory = input;
         ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, r.memory.data(), kWidth * 4, kWidth,
                                           kHeight, &r.surface),
                   S_OK);
-        IUnknown* out = r.surface.Get();
-        ASSERT_EQ(r.transform->Setup(nullptr, 0, &out, 1, 0), S_OK);
-        auto automation = Query<IDXTSfAutomation>(r.effect.Get());
+        r.fx.emplace(r.surface.Get(), 4, manager.Get());
+        auto automation = Query<IDXTSfAutomation>(r.fx->effect.Get());
         ASSERT_EQ(automation->SetKeyProps(StreamOf(kKey1).Get(), StreamOf(kKey2).Get()), S_OK);
         automation->SetInterpolationFraction(0.5);
     }
@@ -84,7 +77,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
             Renderer& r = renderers[t];
             while (next++ < frames) {
                 std::copy(input.begin(), input.end(), r.memory.begin());
-                const HRESULT hr = r.transform->Execute(nullptr, nullptr, nullptr);
+                const HRESULT hr = r.fx->Run();
                 EXPECT_EQ(hr, S_OK);
                 size_t which = candidates.size();
                 for (size_t c = 0; c < expected.size() && which == candidates.size(); ++c)
@@ -116,7 +109,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     // Changers: each round touches every effect.
     auto each = [&](auto&& f) {
         for (auto& r : renderers)
-            f(r.effect.Get());
+            f(r.fx->effect.Get());
     };
     threads.emplace_back([&] {
         for (int i = 0; rendering > 0; ++i)
@@ -158,7 +151,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
         kinds += seen[c] > 0;
     EXPECT_GE(kinds, 2) << "the record changed between frames";
     for (auto& r : renderers)
-        r.transform->Setup(nullptr, 0, nullptr, 0, 0);
+        r.fx->transform->Setup(nullptr, 0, nullptr, 0, 0);
 
     Figure("frames checked", static_cast<double>(frames));
     Figure("torn frames", static_cast<double>(torn.load()));

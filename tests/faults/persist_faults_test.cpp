@@ -1,9 +1,6 @@
 // The effect's settings under failing and short streams, storages, bags and damaged compound
-// files: for every call of every load and save path, that call fails or moves fewer bytes than
-// asked (claiming success or the end of the stream). Each time the caller must get a failure
-// code, and the effect must keep its previous record whole: never a mix of old and new bytes,
-// never a failure reported as success. Where a load falls back to preset 0 by design (the
-// automation load and the key records), the record is preset 0, whole.
+// files, at every call of every load and save: the caller gets a failure and the previous record
+// stays whole (or, where a load falls back by design, preset 0 does).
 #include <unistd.h>
 
 #include <filesystem>

@@ -1,9 +1,6 @@
-// The module under load as a host meets it: eight threads create, use and release effects through
-// the class factory of the real module (CoCreateInstance through the registry, CoGetClassObject
-// with LockServer, and DllGetClassObject of the loaded module), while another thread keeps asking
-// CoFreeUnusedLibraries to unload idle modules, as a host's idle loop does. Every creation must
-// succeed and give a working object, and afterwards the module can unload again (DllCanUnloadNow
-// answers S_OK).
+// Eight threads create, use and release effects through every way a host reaches the class
+// factory, while another keeps calling CoFreeUnusedLibraries as a host's idle loop does: every
+// creation works, and afterwards the module can unload again.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

@@ -5,7 +5,6 @@ using namespace velmora::test;
 using com::ComPtr;
 
 namespace {
-constexpr UINT kId = 0x7F00;
 
 // A bag that only counts what is asked of it.
 class CountingBag final : public com::SimpleObject<CountingBag, IPropertyBag> {
@@ -23,14 +22,8 @@ public:
 } // namespace
 
 TEST(StreamPersistence, SaveAndLoadTheFourBytes) {
-    TestEffect fx;
-    NoticeWindow window;
-    auto* sink = new CountingSink;
-    fx.SetNotifyWindow(window.hwnd(), kId);
-    fx.SetNotifySink(sink);
-    fx.Stream()->InitNew();
-    window.Pump(kId);
-    sink->calls = 0;
+    Wired w;
+    TestEffect& fx = w.fx;
 
     ULARGE_INTEGER size{};
     EXPECT_EQ(fx.GetSizeMax(&size), S_OK);
@@ -42,19 +35,17 @@ TEST(StreamPersistence, SaveAndLoadTheFourBytes) {
     EXPECT_EQ(fx.Stream()->Save(s.Get(), TRUE), S_OK);
     EXPECT_EQ(BytesOf(s.Get()), (std::vector<BYTE>{0xFF, 0, 0, 0}));
     EXPECT_EQ(fx.Stream()->IsDirty(), S_FALSE);
-    EXPECT_EQ(window.Pump(kId), 1);
-    EXPECT_EQ(sink->calls, 0);
+    EXPECT_EQ(w.Notices(), std::make_pair(1, 0));
 
     EXPECT_EQ(fx.Stream()->Save(s.Get(), FALSE), S_OK);
     EXPECT_EQ(fx.Stream()->IsDirty(), S_OK);
-    window.Pump(kId);
+    w.Notices();
 
     ComPtr<IStream> in = StreamOf({0x80, 0x10, 0x20, 0x30, 0x99});
     EXPECT_EQ(fx.Stream()->Load(in.Get()), S_OK);
     EXPECT_EQ(fx.Props(), (FilterProps{128, 16, 32, 48}));
     EXPECT_EQ(fx.Stream()->IsDirty(), S_OK) << "dirty even right after a load";
-    EXPECT_EQ(window.Pump(kId), 1);
-    EXPECT_EQ(sink->calls, 1);
+    EXPECT_EQ(w.Notices(), std::make_pair(1, 1));
     ULARGE_INTEGER pos{};
     in->Seek({}, STREAM_SEEK_CUR, &pos);
     EXPECT_EQ(pos.QuadPart, 4u) << "the reader stops after the record";
@@ -65,19 +56,15 @@ TEST(StreamPersistence, SaveAndLoadTheFourBytes) {
     EXPECT_EQ(fx.Stream()->GetClassID(nullptr), E_POINTER);
     EXPECT_EQ(fx.Stream()->Load(nullptr), E_POINTER);
     EXPECT_EQ(fx.Stream()->Save(nullptr, TRUE), E_POINTER);
-    fx.SetNotifySink(nullptr);
-    sink->Release();
 }
 
 TEST(StreamPersistence, BadAndShortStreamsChangeNothing) {
-    TestEffect fx;
-    NoticeWindow window;
-    fx.SetNotifyWindow(window.hwnd(), kId);
+    Wired w;
+    TestEffect& fx = w.fx;
     fx.ApplyPreset(1);
-    ComPtr<IStream> clean;
-    CreateMemoryStream(&clean);
+    ComPtr<IStream> clean = StreamOf({});
     fx.Stream()->Save(clean.Get(), TRUE);
-    window.Pump(kId);
+    w.Notices();
 
     struct Case {
         HRESULT hr;
@@ -95,9 +82,9 @@ TEST(StreamPersistence, BadAndShortStreamsChangeNothing) {
         s->Release();
         EXPECT_EQ(fx.Props(), (FilterProps{255, 0, 255, 0})) << "no fallback, no partial record";
         EXPECT_EQ(fx.Stream()->IsDirty(), S_OK) << "a load always leaves the object dirty";
-        EXPECT_EQ(window.Pump(kId), 0);
+        EXPECT_EQ(w.Notices(), std::make_pair(0, 0));
         fx.Stream()->Save(clean.Get(), TRUE);
-        window.Pump(kId);
+        w.Notices();
     }
 
     for (const auto& c :
@@ -108,7 +95,7 @@ TEST(StreamPersistence, BadAndShortStreamsChangeNothing) {
         EXPECT_EQ(s->writes, 1);
         s->Release();
         EXPECT_EQ(fx.Stream()->IsDirty(), S_OK) << "a failed save keeps the flag";
-        EXPECT_EQ(window.Pump(kId), 0);
+        EXPECT_EQ(w.Notices(), std::make_pair(0, 1)) << "the set record's notice only";
     }
 }
 

@@ -7,35 +7,6 @@ using namespace velmora;
 using namespace velmora::test;
 using com::ComPtr;
 
-namespace {
-
-constexpr UINT kId = 0x7F00;
-const FilterProps kBlack{255, 0, 0, 0}, kGreen{255, 0, 255, 0}, kBlue{255, 0, 0, 255};
-
-// An effect wired to a notice window and a counting sink, as a page and a host would wire it.
-struct Wired {
-    TestEffect fx;
-    NoticeWindow window;
-    CountingSink* sink = new CountingSink;
-
-    Wired() {
-        EXPECT_EQ(fx.SetNotifyWindow(window.hwnd(), kId), S_OK);
-        EXPECT_EQ(fx.SetNotifySink(sink), S_OK);
-        EXPECT_EQ(fx.Stream()->InitNew(), S_OK);
-        Notices();
-    }
-    ~Wired() { sink->Release(); }
-
-    // Window messages and sink calls since the last look.
-    std::pair<int, int> Notices() {
-        int messages = window.Pump(kId);
-        int calls = sink->calls.exchange(0);
-        return {messages, calls};
-    }
-};
-
-} // namespace
-
 // Who hears of a change, and what it does to the dirty flag: a preset tells the window and the
 // sink and leaves the flag; a set record tells only the sink; InitNew loads preset 0, tells both
 // and leaves the object dirty.
@@ -137,7 +108,7 @@ TEST(PluginExtension, AutomationSaveAndInterpolationTouchNothingOfTheirOwn) {
     EXPECT_EQ(w.Notices(), std::make_pair(0, 0));
 }
 
-TEST(PluginExtension, FrameRecordFollowsAutomation) {
+TEST(PluginExtension, FrameRecordFollowsAutomationAndItsKeys) {
     Wired w;
     w.fx.ApplyPreset(2);
     ASSERT_EQ(w.fx.SetKeyProps(StreamOf(Bytes(kBlack)).Get(), StreamOf(Bytes(kGreen)).Get()), S_OK);
@@ -150,11 +121,9 @@ TEST(PluginExtension, FrameRecordFollowsAutomation) {
     w.fx.SetAutomationMode(0);
     EXPECT_EQ(w.fx.TakeFrameProps(), kBlue);
     EXPECT_EQ(w.Notices(), std::make_pair(1, 1)) << "only the preset notified";
-}
 
-TEST(PluginExtension, FailedKeyRecordsFallBackToDefault) {
+    // A key record that cannot be read: both keys and the record fall back to preset 0.
     for (bool firstFails : {true, false}) {
-        Wired w;
         w.fx.ApplyPreset(2);
         w.fx.SetAutomationMode(1);
         w.fx.SetInterpolationFraction(1.0);

@@ -173,4 +173,25 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
+constexpr UINT kId = 0x7F00;
+inline const FilterProps kBlack{255, 0, 0, 0}, kGreen{255, 0, 255, 0}, kBlue{255, 0, 0, 255};
+
+// A test effect wired to a notice window and a counting sink, as a page and a host would wire it.
+struct Wired {
+    TestEffect fx;
+    NoticeWindow window;
+    CountingSink* sink = new CountingSink;
+
+    Wired() {
+        EXPECT_EQ(fx.SetNotifyWindow(window.hwnd(), kId), S_OK);
+        EXPECT_EQ(fx.SetNotifySink(sink), S_OK);
+        EXPECT_EQ(fx.Stream()->InitNew(), S_OK);
+        Notices();
+    }
+    ~Wired() { sink->Release(); }
+
+    // Window messages and sink calls since the last look.
+    std::pair<int, int> Notices() { return {window.Pump(kId), sink->calls.exchange(0)}; }
+};
+
 } // namespace velmora::test

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "platform/com/unknown.h"
@@ -44,6 +45,13 @@ inline HRESULT TryLock(IDXSurface* s, const DXBNDS* b, DWORD flags, ULONG timeOu
     ComPtr<IUnknown> p;
     const IID& iid = flags ? uuidof<IDXARGBReadWritePtr>() : uuidof<IDXARGBReadPtr>();
     return s->LockSurface(b, timeOut, flags, iid, reinterpret_cast<void**>(&p), nullptr);
+}
+
+// The same lock taken on another thread.
+inline HRESULT Elsewhere(IDXSurface* s, DXBNDS b, DWORD flags, ULONG timeOut = 0) {
+    HRESULT hr = E_FAIL;
+    std::thread([&] { hr = TryLock(s, &b, flags, timeOut); }).join();
+    return hr;
 }
 
 inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr) {

@@ -12,16 +12,6 @@
 
 using namespace dxtest;
 
-namespace {
-
-HRESULT Elsewhere(IDXSurface* s, DXBNDS b, DWORD flags, ULONG timeOut = 0) {
-    HRESULT hr = E_FAIL;
-    std::thread([&] { hr = TryLock(s, &b, flags, timeOut); }).join();
-    return hr;
-}
-
-} // namespace
-
 TEST(SurfaceLocks, OverlapRulesBetweenThreads) {
     ComPtr<IDXSurface> s = NewSurface(DXPF_PMARGB32, 100, 100);
     const DXBNDS top = Bounds(0, 0, 100, 50), mid = Bounds(10, 40, 20, 60),

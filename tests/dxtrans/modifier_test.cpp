@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <thread>
 
 #include "helpers.h"
 #include "platform/dxtrans/samples.h"
@@ -179,11 +178,7 @@ TEST(SurfaceModifier, LocksFormatAndGeneration) {
     EXPECT_EQ(Generation(mod.s.Get()), g + 2);
 
     // A reader holds the part of the foreground it shows, and only that.
-    auto elsewhere = [&](DXBNDS b) {
-        HRESULT hr = E_FAIL;
-        std::thread([&] { hr = TryLock(fg.Get(), &b, DXLOCKF_READWRITE); }).join();
-        return hr;
-    };
+    auto elsewhere = [&](DXBNDS b) { return Elsewhere(fg.Get(), b, DXLOCKF_READWRITE); };
     DXBNDS shown = Bounds(5, 0, 6, 4), fillOnly = Bounds(0, 0, 4, 4);
     ComPtr<IDXARGBReadPtr> reader = LockRead(mod.s.Get(), &shown);
     EXPECT_EQ(elsewhere(Bounds(1, 1, 2, 2)), DXTERR_REQ_TIMEDOUT);

@@ -3,7 +3,7 @@
 // (tests/support/alloc_hook) to count allocations from every thread.
 #include <gtest/gtest.h>
 
-#include "../faults/frames.h"
+#include "frames.h"
 #include "../support/alloc_hook.h"
 
 using namespace velmora;

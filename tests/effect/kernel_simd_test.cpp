@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../faults/frames.h"
+#include "frames.h"
 
 using velmora::UnmatteSurface;
 using velmora::test::Matte;

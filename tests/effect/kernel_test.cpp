@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "../faults/frames.h"
+#include "frames.h"
 
 using velmora::SwapPixelByteOrder;
 using velmora::UnmatteBuffer;

@@ -1,4 +1,4 @@
-#include "../faults/frames.h"
+#include "frames.h"
 #include "test_streams.h"
 
 using namespace velmora;

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "../faults/frames.h"
+#include "frames.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -7,7 +7,7 @@
 
 #include "../soak.h"
 #include "../support/alloc_hook.h"
-#include "frames.h"
+#include "../effect/frames.h"
 
 namespace {
 // Nothrow array allocations while the hook is set are numbered; the one numbered g_failAt fails.

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "../soak.h"
-#include "frames.h"
+#include "../effect/frames.h"
 
 using namespace velmora;
 using namespace velmora::test;

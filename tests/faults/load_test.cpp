@@ -8,7 +8,7 @@
 
 #include "../effect/test_streams.h"
 #include "../soak.h"
-#include "frames.h"
+#include "../effect/frames.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -10,7 +10,7 @@
 #include "../effect/test_streams.h"
 #include "../soak.h"
 #include "fault_injection.h"
-#include "frames.h"
+#include "../effect/frames.h"
 #include "platform/com/compound_file.h"
 
 using namespace velmora;

@@ -41,6 +41,7 @@ using DF = hn::Rebind<float, DU>;
 using DI = hn::Rebind<std::int32_t, DU>;
 using VU = hn::Vec<DU>;
 using VF = hn::Vec<DF>;
+using VI = hn::Vec<DI>;
 
 // Rows need not be aligned, not even to 4, so pixels move as bytes.
 HWY_INLINE VU LoadPixels(const std::uint8_t* p) {
@@ -52,8 +53,6 @@ HWY_INLINE void StorePixels(VU v, std::uint8_t* p) {
     const hn::Repartition<std::uint8_t, DU> d8;
     hn::StoreU(hn::BitCast(d8, v), d8, p);
 }
-
-using VI = hn::Vec<DI>;
 
 // A pixel is one 32-bit lane: blue in bits 0-7, green 8-15, red 16-23, alpha 24-31.
 struct Matte {

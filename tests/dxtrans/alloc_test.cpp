@@ -1,6 +1,6 @@
 // Once warm, a frame's paths allocate nothing: scheduling its pieces on the task manager and
-// locking the surface band by band. This program replaces global operator new
-// (tests/support/alloc_hook) to count allocations from all threads.
+// locking the surface band by band. Global operator new is replaced (tests/support/alloc_hook)
+// to count allocations from all threads.
 #include <gtest/gtest.h>
 
 #include "../support/alloc_hook.h"
@@ -16,13 +16,11 @@ struct Band {
     HRESULT hr;
 };
 
-// A piece of work: lock its band, touch it in place, let go.
 void BandTask(void* data, BOOL*) {
     auto* b = static_cast<Band*>(data);
     DXBNDS bounds = Bounds(0, b->y0, 64, b->y1);
     IDXARGBReadWritePtr* p = nullptr;
-    b->hr = b->surface->LockSurface(&bounds, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                                    reinterpret_cast<void**>(&p), nullptr);
+    b->hr = b->surface->LockSurface(&bounds, 0, DXLOCKF_READWRITE, IID_PPV_ARGS(&p), nullptr);
     if (FAILED(b->hr))
         return;
     DXNATIVETYPEINFO info{};
@@ -41,7 +39,6 @@ TEST(SteadyState, FramesAllocateNothing) {
         delete p;
         EXPECT_EQ(count.value(), 1);
     }
-
     ComPtr<IDXSurface> s = NewSurface(DXPF_PMARGB32, 64, 64);
     ComPtr<IDXTaskManager> tm;
     ASSERT_EQ(DXCreateTaskManager(4, &tm), S_OK);
@@ -49,15 +46,19 @@ TEST(SteadyState, FramesAllocateNothing) {
     Band bands[4];
     DXTMTASKINFO info[4];
     DWORD ids[4];
-    std::vector<ComPtr<IDXARGBReadWritePtr>> held; // as many pointers at once as a frame holds
     for (LONG i = 0; i < 4; ++i) {
         events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         bands[i] = {s.Get(), i * 16, (i + 1) * 16, E_FAIL};
         info[i] = {&BandTask, &bands[i], nullptr, 0, nullptr};
-        DXBNDS b = Bounds(0, i * 16, 64, (i + 1) * 16);
-        held.push_back(LockRW(s.Get(), &b));
     }
-    held.clear();
+    {
+        // As many pointers at once as a frame holds, so that the free list has them.
+        std::vector<ComPtr<IDXARGBReadWritePtr>> held;
+        for (LONG i = 0; i < 4; ++i) {
+            DXBNDS b = Bounds(0, i * 16, 64, (i + 1) * 16);
+            held.push_back(LockRW(s.Get(), &b));
+        }
+    }
     auto frame = [&] {
         ASSERT_EQ(tm->ScheduleTasks(info, events, ids, 4, INFINITE), S_OK);
         for (const Band& b : bands)
@@ -66,12 +67,10 @@ TEST(SteadyState, FramesAllocateNothing) {
     };
     for (int i = 0; i < 10; ++i)
         frame();
-    {
-        velmora::test::AllocationCount count;
-        for (int i = 0; i < 200; ++i)
-            frame();
-        EXPECT_EQ(count.value(), 0);
-    }
+    velmora::test::AllocationCount count;
+    for (int i = 0; i < 200; ++i)
+        frame();
+    EXPECT_EQ(count.value(), 0);
     for (HANDLE e : events)
         CloseHandle(e);
 }

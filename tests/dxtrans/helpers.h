@@ -1,4 +1,4 @@
-// Small helpers shared by the transform-service tests.
+// Shared by the transform-service suites.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -56,24 +56,14 @@ inline HRESULT Elsewhere(IDXSurface* s, DXBNDS b, DWORD flags, ULONG timeOut = 0
 
 inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr) {
     ComPtr<IDXARGBReadWritePtr> p;
-    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                             reinterpret_cast<void**>(&p), nullptr),
-              S_OK);
+    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READWRITE, IID_PPV_ARGS(&p), nullptr), S_OK);
     return p;
 }
 
 inline ComPtr<IDXARGBReadPtr> LockRead(IDXSurface* s, const DXBNDS* b = nullptr) {
     ComPtr<IDXARGBReadPtr> p;
-    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
-                             reinterpret_cast<void**>(&p), nullptr),
-              S_OK);
+    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READ, IID_PPV_ARGS(&p), nullptr), S_OK);
     return p;
-}
-
-inline ULONG Generation(IDXBaseObject* o) {
-    ULONG id = 0;
-    EXPECT_EQ(o->GetGenerationId(&id), S_OK);
-    return id;
 }
 
 // The whole locked area of w x h samples, row after row.

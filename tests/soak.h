@@ -1,11 +1,10 @@
-// Counts for the fault and load suites: small in the normal run, so that CI stays fast, and the
-// full figures when VELMORA_SOAK is set (make soak). Every suite reports what it did as figures,
-// one line each on stdout ("[  figure  ] suite.test: name = value") and as test properties.
+// Counts for the fault and load suites: small in the normal run, the full figures when
+// VELMORA_SOAK is set (make soak). Suites report what they did as figures, one line each on stdout
+// ("[  figure  ] suite.test: name = value") and as test properties.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -36,17 +35,5 @@ inline void Figure(const std::string& name, double value) {
     if (info)
         ::testing::Test::RecordProperty(name, text);
 }
-
-// Seconds since construction, reported as the figure "seconds" by Report.
-class Stopwatch {
-public:
-    double Seconds() const {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
-    void Report() const { Figure("seconds", Seconds()); }
-
-private:
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 } // namespace velmora::test

@@ -1,6 +1,5 @@
 // Frames for the effect, fault and load suites: a keyed random frame, the scalar rule as the
-// reference for every byte, the bands an Execute divides a frame into, and the effect set up on
-// a surface as a host drives it.
+// reference, the bands of an Execute, and the effect set up on a surface as a host drives it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -44,8 +43,7 @@ inline std::vector<BYTE> Unmatted(std::vector<BYTE> v, const FilterProps& m) {
     return v;
 }
 
-// The scalar rule's definition on surface-order pixels: UnmatteBuffer between two byte-order
-// swaps. The vectorised kernel must give exactly these bytes.
+// The scalar rule on surface-order pixels, which the vectorised kernel must equal.
 inline void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t height,
                       std::int32_t stride, std::uint32_t matte) {
     const auto w = static_cast<std::uint32_t>(std::max(width, 0));
@@ -55,7 +53,6 @@ inline void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t hei
     SwapPixelByteOrder(buffer, w, h, stride);
 }
 
-// A matte colour as the kernel takes it.
 inline std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
     return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
 }
@@ -127,6 +124,8 @@ struct EffectRig {
         EXPECT_EQ(Query<ISfExchangeProps<FilterProps>>(effect.Get())->GetProps(&p), S_OK);
         return p;
     }
+    // Lets go of the output surface.
+    void Disconnect() { transform->Setup(nullptr, 0, nullptr, 0, 0); }
 };
 
 } // namespace velmora::test

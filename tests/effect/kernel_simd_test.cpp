@@ -2,62 +2,22 @@
 // instruction set that is compiled in and that this CPU runs.
 #include <gtest/gtest.h>
 
-#include <hwy/targets.h>
-
 #include <cstring>
 #include <random>
-#include <string>
 #include <vector>
 
+#include "every_target.h"
 #include "frames.h"
 
 using velmora::UnmatteSurface;
-using velmora::test::Matte;
-using velmora::test::ThreePass;
+using namespace velmora::test;
 
-namespace {
-
-// Pins dispatch to one target for the life of the object.
-class PinnedTarget {
-public:
-    explicit PinnedTarget(std::int64_t target) { hwy::SetSupportedTargetsForTest(target); }
-    ~PinnedTarget() { hwy::SetSupportedTargetsForTest(0); }
-    PinnedTarget(const PinnedTarget&) = delete;
-    PinnedTarget& operator=(const PinnedTarget&) = delete;
-};
-
-class EveryTarget : public testing::TestWithParam<std::int64_t> {
-protected:
-    PinnedTarget pin_{GetParam()};
-};
-
-std::string Name(const testing::TestParamInfo<std::int64_t>& info) {
-    return hwy::TargetName(info.param);
-}
-
-} // namespace
-
-TEST(KernelTargets, TheBestCompiledTargetIsUsedAndEachCanBePinned) {
-    const auto targets = velmora::UnmatteSurfaceTargets();
-    ASSERT_FALSE(targets.empty());
-    EXPECT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(targets.front()));
-    for (std::int64_t t : targets) {
-        PinnedTarget pin(t);
-        EXPECT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(t));
-    }
-    // A portable target is always among them, for CPUs without the vector extensions.
-    EXPECT_TRUE(targets.back() == HWY_SCALAR || targets.back() == HWY_EMU128)
-        << hwy::TargetName(targets.back());
-}
-
-INSTANTIATE_TEST_SUITE_P(Kernel, EveryTarget, testing::ValuesIn(velmora::UnmatteSurfaceTargets()),
-                         Name);
+INSTANTIATE_TEST_SUITE_P(Kernel, EveryTarget, EveryTargetValues(), TargetName);
 
 // All 256 x 256 x 256 (alpha, colour, matte) triples, in every channel: one frame per matte value,
 // a row per alpha and a pixel per colour. Each channel maps colour and matte through its own
 // bijection, so that a mix-up of channels cannot go unnoticed.
 TEST_P(EveryTarget, EveryAlphaColourAndMatte) {
-    ASSERT_STREQ(velmora::UnmatteSurfaceTarget(), hwy::TargetName(GetParam()));
     constexpr int kSide = 256;
     std::vector<std::uint8_t> input(kSide * kSide * 4);
     for (int alpha = 0; alpha < kSide; ++alpha)
@@ -124,32 +84,4 @@ TEST_P(EveryTarget, RandomBuffersOfAnyGeometry) {
         ASSERT_EQ(memory, expected) << "width " << width << " height " << height << " stride "
                                     << stride << " offset " << offset;
     }
-}
-
-TEST_P(EveryTarget, EmptyRectanglesWriteNothing) {
-    std::vector<std::uint8_t> memory(4 * 64, 0x80);
-    const auto before = memory;
-    UnmatteSurface(memory.data(), 0, 4, 64, 0);
-    UnmatteSurface(memory.data(), 16, 0, 64, 0);
-    EXPECT_EQ(memory, before);
-}
-
-// Fast paths: whole vectors of opaque pixels stay as they are, whole vectors of clear pixels
-// become zero even when their colour bytes held something, and already-zero ones stay zero.
-TEST_P(EveryTarget, OpaqueAndClearRuns) {
-    constexpr int w = 67;
-    std::vector<std::uint8_t> row(w * 4);
-    for (int x = 0; x < w; ++x) {
-        const std::uint8_t alpha = x < 32 ? 255 : x < 64 ? 0 : 100;
-        // Clear pixels 32-47 hold colour, 48-63 do not.
-        const std::uint8_t v = x < 48 ? static_cast<std::uint8_t>(x * 5) : 0;
-        row[x * 4 + 0] = row[x * 4 + 1] = row[x * 4 + 2] = alpha == 100 ? std::min(v, alpha) : v;
-        row[x * 4 + 3] = alpha;
-    }
-    auto expected = row;
-    ThreePass(expected.data(), w, 1, w * 4, Matte(10, 20, 30, 255));
-    UnmatteSurface(row.data(), w, 1, w * 4, Matte(10, 20, 30, 255));
-    EXPECT_EQ(row, expected);
-    for (int x = 32; x < 64; ++x)
-        EXPECT_EQ(row[x * 4] | row[x * 4 + 1] | row[x * 4 + 2] | row[x * 4 + 3], 0) << x;
 }

@@ -1,5 +1,5 @@
-// Test doubles shared by the effect suites: streams that misbehave on cue, a window that counts
-// the notices posted to it, a counting sink, and a small object composing the persistence pieces.
+// Doubles shared by the effect suites: streams, a window counting its notices, a counting sink,
+// and the smallest object composing the persistence pieces as the effect does.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@
 
 namespace velmora::test {
 
-// The record's four bytes as they are stored: alpha, red, green, blue.
+// The record as stored: alpha, red, green, blue.
 inline std::vector<BYTE> Bytes(const FilterProps& p) {
     return {p.alpha, p.red, p.green, p.blue};
 }
@@ -26,6 +26,12 @@ inline std::vector<BYTE> Bytes(const FilterProps& p) {
 inline com::ComPtr<IStream> StreamOf(std::vector<BYTE> bytes) {
     com::ComPtr<IStream> s;
     EXPECT_EQ(CreateMemoryStream(bytes.data(), bytes.size(), &s), S_OK);
+    return s;
+}
+
+inline com::ComPtr<IStream> Scripted(HRESULT hr, ULONG limit, std::vector<BYTE> data = {}) {
+    com::ComPtr<IStream> s;
+    s.Attach(new ScriptedStream(hr, limit, std::move(data)));
     return s;
 }
 
@@ -64,7 +70,7 @@ public:
     ~NoticeWindow() { win32::UnregisterWindow(hwnd()); }
 
     HWND hwnd() { return reinterpret_cast<HWND>(this); }
-    // Runs the queued notices; returns how many WM_COMMAND with id arrived.
+    // Runs the queued notices; answers how many WM_COMMAND with id arrived.
     int Pump(UINT id) {
         std::vector<std::function<void()>> q;
         {
@@ -134,18 +140,8 @@ public:
         *ppv = nullptr;
         if (riid == uuidof<IUnknown>() || riid == uuidof<IStaticFilterPreset>())
             *ppv = static_cast<IStaticFilterPreset*>(this);
-        else if (riid == uuidof<ISfVideoPluginExtension>())
-            *ppv = static_cast<ISfVideoPluginExtension*>(this);
-        else if (riid == uuidof<IDXTSfAutomation>())
-            *ppv = static_cast<IDXTSfAutomation*>(this);
-        else if (riid == uuidof<ISfExchangeProps<FilterProps>>())
-            *ppv = static_cast<ISfExchangeProps<FilterProps>*>(this);
-        else if (riid == uuidof<IPersistStreamInit>() && !hideStreamPersist)
+        else if (riid == uuidof<IPersistStreamInit>()) // the storage piece loads through it
             *ppv = static_cast<IPersistStreamInit*>(this);
-        else if (riid == uuidof<IPersistStorage>())
-            *ppv = static_cast<IPersistStorage*>(this);
-        else if (riid == uuidof<IPersistPropertyBag>())
-            *ppv = static_cast<IPersistPropertyBag*>(this);
         else
             return E_NOINTERFACE;
         AddRef();
@@ -159,15 +155,12 @@ public:
         EXPECT_EQ(GetProps(&p), S_OK);
         return p;
     }
-    DWORD Dirty() const { return m_dirty; }
-    // The persistence interfaces share method names; tests reach them as a host does.
+    // The persistence interfaces share method names; reached as a host reaches them.
     IPersistStreamInit* Stream() { return this; }
     IPersistStorage* Storage() { return this; }
     IPersistPropertyBag* Bag() { return this; }
-    ULONG Refs() const { return refs_; }
 
     DWORD m_bRequiresSave = 0;
-    bool hideStreamPersist = false;
 
 private:
     std::atomic<ULONG> refs_{1};

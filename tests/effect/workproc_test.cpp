@@ -1,10 +1,8 @@
-// The work procedure's one pass gives the bytes of its definition: swap, UnmatteBuffer in place,
-// swap back, over each locked band, whichever instruction set the kernel runs on.
-#include <hwy/targets.h>
-
+// Execute in place gives the scalar rule's bytes over each band, on every instruction set.
 #include <random>
 #include <string>
 
+#include "every_target.h"
 #include "frames.h"
 
 using namespace velmora;
@@ -21,23 +19,11 @@ struct Case {
     bool clipped;
 };
 
-class WorkProcEveryTarget : public testing::TestWithParam<std::int64_t> {
-protected:
-    void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
-    void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
-};
-
-std::string Name(const testing::TestParamInfo<std::int64_t>& info) {
-    return hwy::TargetName(info.param);
-}
-
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(Effect, WorkProcEveryTarget,
-                         testing::ValuesIn(velmora::UnmatteSurfaceTargets()), Name);
+INSTANTIATE_TEST_SUITE_P(Effect, EveryTarget, EveryTargetValues(), TargetName);
 
-TEST_P(WorkProcEveryTarget, OnePassEqualsTheThreePasses) {
-    ASSERT_STREQ(UnmatteSurfaceTarget(), hwy::TargetName(GetParam()));
+TEST_P(EveryTarget, ExecuteInPlaceEqualsTheRule) {
     constexpr LONG w = 203, h = 41; // 8323 pixels: up to three bands
     const Case cases[] = {
         {1, 0, false, 0, false}, {2, 0, false, 0, false}, {4, 12, false, 1, false},
@@ -51,7 +37,7 @@ TEST_P(WorkProcEveryTarget, OnePassEqualsTheThreePasses) {
             b = static_cast<BYTE>(rng());
         BYTE* top = arena.data() + c.skew + (c.bottomUp ? rowBytes * (h - 1) : 0);
         const LONG pitch = c.bottomUp ? -rowBytes : rowBytes;
-        // Keyed footage: runs of clear (holding stray colour), opaque and partial pixels.
+        // Runs of clear (holding stray colour), opaque and partial pixels.
         for (LONG y = 0; y < h; ++y)
             for (LONG x = 0; x < w; ++x) {
                 BYTE& alpha = top[y * pitch + x * 4 + 3];

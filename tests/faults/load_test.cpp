@@ -2,8 +2,10 @@
 // one task manager) while three others change every effect's record in every way a host or the
 // settings page can. Every frame must be the rule's result for ONE record set whole: never bands
 // of different records, never a record mixed from two.
+#include <algorithm>
 #include <atomic>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "../effect/test_streams.h"
@@ -37,8 +39,7 @@ struct Renderer {
 } // namespace
 
 TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
-    Stopwatch watch;
-    const long frames = Count(1000, 10000); // in all, over the four renderers
+    const long frames = Count(400, 10000); // in all, over the four renderers
     const auto input = KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 29);
 
     std::vector<FilterProps> candidates = {kPresets[0], kPresets[1], kPresets[2],
@@ -49,9 +50,8 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     std::vector<std::vector<BYTE>> expected;
     for (const auto& c : candidates)
         expected.push_back(Unmatted(input, c));
-    for (size_t i = 0; i < expected.size(); ++i)
-        for (size_t j = 0; j < i; ++j)
-            ASSERT_NE(expected[i], expected[j]) << "every record gives a frame of its own";
+    ASSERT_EQ(std::set(expected.begin(), expected.end()).size(), expected.size())
+        << "every record gives a frame of its own";
 
     // One task manager for all: the effects share nothing else.
     ComPtr<IDXTaskManager> manager;
@@ -68,7 +68,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
         automation->SetInterpolationFraction(0.5);
     }
 
-    std::atomic<long> next{0}, torn{0}, changes{0}, failedLoads{0};
+    std::atomic<long> next{0}, torn{0};
     std::atomic<int> rendering{kRenderers};
     std::vector<std::atomic<long>> seen(candidates.size());
     std::vector<std::thread> threads;
@@ -77,31 +77,9 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
             Renderer& r = renderers[t];
             while (next++ < frames) {
                 std::copy(input.begin(), input.end(), r.memory.begin());
-                const HRESULT hr = r.fx->Run();
-                EXPECT_EQ(hr, S_OK);
-                size_t which = candidates.size();
-                for (size_t c = 0; c < expected.size() && which == candidates.size(); ++c)
-                    if (r.memory == expected[c])
-                        which = c;
-                if (which != candidates.size()) {
-                    ++seen[which];
-                    continue;
-                }
-                // Say what the frame is made of: a record per band, or no record at all.
-                if (torn++ == 0) {
-                    std::string bands;
-                    for (const Band& b : Bands(kHeight, 4)) {
-                        const size_t at = static_cast<size_t>(b.from) * kWidth * 4,
-                                     n = static_cast<size_t>(b.to - b.from) * kWidth * 4;
-                        char mark = '?';
-                        for (size_t c = 0; c < expected.size(); ++c)
-                            if (std::equal(r.memory.begin() + at, r.memory.begin() + at + n,
-                                           expected[c].begin() + at))
-                                mark = static_cast<char>('0' + c);
-                        bands += mark;
-                    }
-                    ADD_FAILURE() << "the first torn frame: record per band " << bands;
-                }
+                EXPECT_EQ(r.fx->Run(), S_OK);
+                const auto it = std::find(expected.begin(), expected.end(), r.memory);
+                ++(it == expected.end() ? torn : seen[it - expected.begin()]);
             }
             --rendering;
         });
@@ -116,7 +94,6 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
             each([&](IUnknown* fx) {
                 Query<IStaticFilterPreset>(fx)->ApplyPreset(i % 3);
                 Query<ISfExchangeProps<FilterProps>>(fx)->SetProps(&kCustom);
-                changes += 2;
             });
     });
     threads.emplace_back([&] {
@@ -125,11 +102,10 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
                 auto persist = Query<IPersistStreamInit>(fx);
                 EXPECT_EQ(persist->Load(StreamOf(kLoaded).Get()), S_OK);
                 // A short stream fails and changes nothing.
-                failedLoads += FAILED(persist->Load(StreamOf(kStored, 3).Get()));
+                EXPECT_TRUE(FAILED(persist->Load(StreamOf(kStored, 3).Get())));
                 EXPECT_EQ(Query<IPersistStorage>(fx)->Load(StorageOf(kStored).Get()), S_OK);
                 if (i % 4 == 0)
                     persist->InitNew();
-                changes += 4;
             });
     });
     threads.emplace_back([&] {
@@ -138,7 +114,6 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
                 auto automation = Query<IDXTSfAutomation>(fx);
                 automation->LoadCurrentProps(StreamOf(kPresets[1]).Get());
                 automation->SetAutomationMode(i % 2);
-                changes += 2;
             });
         each([&](IUnknown* fx) { Query<IDXTSfAutomation>(fx)->SetAutomationMode(0); });
     });
@@ -151,12 +126,8 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
         kinds += seen[c] > 0;
     EXPECT_GE(kinds, 2) << "the record changed between frames";
     for (auto& r : renderers)
-        r.fx->transform->Setup(nullptr, 0, nullptr, 0, 0);
+        r.fx->Disconnect();
 
     Figure("frames checked", static_cast<double>(frames));
-    Figure("torn frames", static_cast<double>(torn.load()));
     Figure("records seen", static_cast<double>(kinds));
-    Figure("parameter changes", static_cast<double>(changes.load()));
-    Figure("failing loads", static_cast<double>(failedLoads.load()));
-    watch.Report();
 }

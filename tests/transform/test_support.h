@@ -1,5 +1,5 @@
-// Shared doubles for the transform and effect suites: a surface that wraps a real memory
-// surface and can misreport or fail on cue, and helpers to make sites and surfaces.
+// Shared doubles for the transform and effect suites: a surface that wraps a real one and can
+// misreport or fail on cue, a task manager that can fail, and helpers for sites and surfaces.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@ namespace velmora::test {
 
 using com::ComPtr;
 
-// The interface, which the object must have.
 template <class I>
 ComPtr<I> Query(IUnknown* unk) {
     ComPtr<I> p;
@@ -65,7 +64,6 @@ inline ComPtr<IDXSurface> MakeSurface(const GUID& format, LONG width, LONG heigh
     return s;
 }
 
-// Where Execute places its output: (x, y).
 inline DXVEC Placement(LONG x, LONG y) {
     DXVEC at{};
     at.eType = DXBT_DISCRETE;
@@ -95,9 +93,8 @@ public:
     inline static std::atomic<int> unpacks{0};
 };
 
-// Passes everything to a real task manager, except that it can report a processor count of its
-// own, and ScheduleTasks can fail: at once, or after running the first runFirst tasks itself (each
-// to its end, its event set).
+// A real task manager that can report a processor count of its own, and whose ScheduleTasks can
+// fail: at once, or after running the first runFirst tasks itself.
 class WrappedTaskManager final : public com::SimpleObject<WrappedTaskManager, IDXTaskManager> {
 public:
     explicit WrappedTaskManager(ComPtr<IDXTaskManager> real) : real_(std::move(real)) {}
@@ -114,7 +111,6 @@ public:
     STDMETHOD(ScheduleTasks)
     (DXTMTASKINFO t[], HANDLE e[], DWORD ids[], ULONG n, ULONG wait) override {
         ++scheduled;
-        lastCount = n;
         if (SUCCEEDED(failWith))
             return real_->ScheduleTasks(t, e, ids, n, wait);
         for (ULONG i = 0; i < std::min(runFirst, n); ++i) {
@@ -123,7 +119,6 @@ public:
             if (e && e[i])
                 SetEvent(e[i]);
         }
-        ++injected;
         return failWith;
     }
     STDMETHOD(TerminateTasks)(DWORD ids[], ULONG n, ULONG timeout) override {
@@ -135,8 +130,8 @@ public:
 
     std::optional<ULONG> processors;
     HRESULT failWith = S_OK;
-    ULONG runFirst = 0, lastCount = 0;
-    int scheduled = 0, injected = 0;
+    ULONG runFirst = 0;
+    int scheduled = 0;
 
 private:
     ComPtr<IDXTaskManager> real_;
@@ -164,8 +159,6 @@ public:
         return inner_->GetPixelFormat(id, format);
     }
     STDMETHOD(GetBounds)(DXBNDS* b) override {
-        if (FAILED(boundsResult))
-            return boundsResult;
         if (boundsOverride) {
             *b = *boundsOverride;
             return S_OK;
@@ -187,9 +180,8 @@ public:
     }
 
     ULONG generation = 5;
-    HRESULT lockResult = S_OK;       // a failure here fails every lock, or only call failLockAt
+    HRESULT lockResult = S_OK;       // fails every lock, or only call failLockAt
     std::atomic<int> failLockAt{-1}; // counted as locks counts
-    HRESULT boundsResult = S_OK;
     const DXBNDS* boundsOverride = nullptr;
     const DXSAMPLEFORMATENUM* formatOverride = nullptr;
     bool nullLocks = false;

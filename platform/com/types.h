@@ -66,7 +66,6 @@ struct RECT {
     LONG left, top, right, bottom;
 };
 using LPCRECT = const RECT*;
-#define VELMORA_POINT_DEFINED
 struct POINT {
     LONG x, y;
 };

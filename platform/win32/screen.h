@@ -10,12 +10,6 @@ struct HDC__;
 using HDC = HDC__*;
 using COLORREF = DWORD; // 0x00BBGGRR
 
-#ifndef VELMORA_POINT_DEFINED
-#define VELMORA_POINT_DEFINED
-struct POINT {
-    LONG x, y;
-};
-#endif
 using LPPOINT = POINT*;
 
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;

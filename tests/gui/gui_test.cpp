@@ -12,7 +12,20 @@ namespace guitest {
 
 namespace {
 constexpr int patienceMs = 30000;
+
+// A connection of the test's own, apart from the framework's.
+struct Connection {
+    Display* display = XOpenDisplay(nullptr);
+    ~Connection() {
+        if (display != nullptr)
+            XCloseDisplay(display);
+    }
+};
+
+Window xWindow(const juce::Component& c) {
+    return static_cast<Window>(reinterpret_cast<std::uintptr_t>(c.getWindowHandle()));
 }
+} // namespace
 
 bool pumpUntil(const std::function<bool()>& condition) {
     const auto deadline = juce::Time::getMillisecondCounter() + patienceMs;
@@ -30,73 +43,48 @@ void flushMessages() {
     EXPECT_TRUE(pumpUntil([&] { return *done; }));
 }
 
-void GuiTest::SetUp() {
+GuiTest::GuiTest(bool startFramework) {
     velmora::win32::InstallXErrorRecorder();
     velmora::win32::InternWindowManagerAtoms();
     errorsBefore = velmora::win32::XErrorsRecorded();
-    if (startsFramework()) {
+    if (startFramework) {
         framework = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
         velmora::keepX11EventQueueDrained();
     }
 }
 
-void GuiTest::TearDown() {
+GuiTest::~GuiTest() {
     framework.reset();
     EXPECT_EQ(velmora::win32::XErrorsRecorded(), errorsBefore)
         << "X errors, the last with code " << velmora::win32::LastXErrorCode() << " for request "
         << velmora::win32::LastXErrorRequest();
 }
 
-//==============================================================================
-struct FakeInput::Impl {
-    Display* display = XOpenDisplay(nullptr);
-};
+struct FakeInput::Impl : Connection {};
 
 FakeInput::FakeInput() : impl(std::make_unique<Impl>()) {
     if (impl->display == nullptr)
         ADD_FAILURE() << "no X display";
 }
 
-FakeInput::~FakeInput() {
-    if (impl->display != nullptr)
-        XCloseDisplay(impl->display);
-}
+FakeInput::~FakeInput() = default;
 
 void FakeInput::moveTo(juce::Point<int> p) {
     XTestFakeMotionEvent(impl->display, -1, p.x, p.y, CurrentTime);
     XSync(impl->display, False);
 }
 
-void FakeInput::press(int button) {
-    XTestFakeButtonEvent(impl->display, static_cast<unsigned>(button), True, CurrentTime);
+void FakeInput::button(int button, bool down) {
+    XTestFakeButtonEvent(impl->display, static_cast<unsigned>(button), down, CurrentTime);
     XSync(impl->display, False);
-}
-
-void FakeInput::release(int button) {
-    XTestFakeButtonEvent(impl->display, static_cast<unsigned>(button), False, CurrentTime);
-    XSync(impl->display, False);
-}
-
-void FakeInput::click(juce::Point<int> p, int button) {
-    moveTo(p);
-    press(button);
-    release(button);
 }
 
 void FakeInput::key(const char* keysymName) {
-    const KeySym sym = XStringToKeysym(keysymName);
-    const KeyCode code = XKeysymToKeycode(impl->display, sym);
+    const KeyCode code = XKeysymToKeycode(impl->display, XStringToKeysym(keysymName));
     ASSERT_NE(code, 0) << keysymName;
     XTestFakeKeyEvent(impl->display, code, True, CurrentTime);
     XTestFakeKeyEvent(impl->display, code, False, CurrentTime);
     XSync(impl->display, False);
-}
-
-void FakeInput::type(const char* text) {
-    for (const char* c = text; *c != 0; ++c) {
-        const char name[2] = {*c, 0};
-        key(name);
-    }
 }
 
 void FakeInput::focusWindow(void* nativeWindow) {
@@ -106,37 +94,23 @@ void FakeInput::focusWindow(void* nativeWindow) {
     XSync(impl->display, False);
 }
 
-//==============================================================================
 bool isViewable(const juce::Component& c) {
-    void* handle = c.getWindowHandle();
-    if (handle == nullptr)
-        return false;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
+    Connection x;
     XWindowAttributes attributes;
-    const bool viewable =
-        XGetWindowAttributes(display, static_cast<Window>(reinterpret_cast<std::uintptr_t>(handle)),
-                             &attributes) &&
-        attributes.map_state == IsViewable;
-    XCloseDisplay(display);
-    return viewable;
+    return x.display != nullptr && xWindow(c) != 0 &&
+           XGetWindowAttributes(x.display, xWindow(c), &attributes) &&
+           attributes.map_state == IsViewable;
 }
 
 bool isTopmostAt(const juce::Component& c, juce::Point<int> p) {
-    void* handle = c.getWindowHandle();
-    Display* display = XOpenDisplay(nullptr);
-    if (handle == nullptr || display == nullptr) {
-        if (display != nullptr)
-            XCloseDisplay(display);
+    Connection x;
+    if (x.display == nullptr || xWindow(c) == 0)
         return false;
-    }
-    const Window root = DefaultRootWindow(display);
+    const Window root = DefaultRootWindow(x.display);
     Window child = 0;
-    int x = 0, y = 0;
-    XTranslateCoordinates(display, root, root, p.x, p.y, &x, &y, &child);
-    XCloseDisplay(display);
-    return child == static_cast<Window>(reinterpret_cast<std::uintptr_t>(handle));
+    int unusedX = 0, unusedY = 0;
+    XTranslateCoordinates(x.display, root, root, p.x, p.y, &unusedX, &unusedY, &child);
+    return child == xWindow(c);
 }
 
 bool waitUntilShown(juce::Component& c) {
@@ -146,53 +120,38 @@ bool waitUntilShown(juce::Component& c) {
     return true;
 }
 
-juce::Colour screenPixel(juce::Point<int> p) {
-    HDC dc = GetDC(nullptr);
-    const COLORREF pixel = GetPixel(dc, p.x, p.y);
-    ReleaseDC(nullptr, dc);
-    return juce::Colour(static_cast<juce::uint8>(pixel & 0xff),
-                        static_cast<juce::uint8>((pixel >> 8) & 0xff),
-                        static_cast<juce::uint8>((pixel >> 16) & 0xff));
-}
-
 juce::Image captureScreen(juce::Rectangle<int> area) {
-    juce::Image result(juce::Image::RGB, area.getWidth(), area.getHeight(), true);
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
+    Connection x;
+    if (x.display == nullptr)
         return {};
-    XImage* image = XGetImage(display, DefaultRootWindow(display), area.getX(), area.getY(),
+    juce::Image result(juce::Image::RGB, area.getWidth(), area.getHeight(), true);
+    XImage* image = XGetImage(x.display, DefaultRootWindow(x.display), area.getX(), area.getY(),
                               static_cast<unsigned>(area.getWidth()),
                               static_cast<unsigned>(area.getHeight()), AllPlanes, ZPixmap);
-    if (image != nullptr) {
-        for (int y = 0; y < area.getHeight(); ++y)
-            for (int x = 0; x < area.getWidth(); ++x) {
-                const unsigned long pixel = XGetPixel(image, x, y);
-                result.setPixelAt(x, y,
-                                  juce::Colour(static_cast<juce::uint8>((pixel >> 16) & 0xff),
-                                               static_cast<juce::uint8>((pixel >> 8) & 0xff),
-                                               static_cast<juce::uint8>(pixel & 0xff)));
-            }
-        XDestroyImage(image);
-    }
-    XCloseDisplay(display);
+    if (image == nullptr)
+        return {};
+    for (int y = 0; y < area.getHeight(); ++y)
+        for (int px = 0; px < area.getWidth(); ++px) {
+            const auto pixel = static_cast<juce::uint32>(XGetPixel(image, px, y));
+            result.setPixelAt(px, y, juce::Colour(0xff000000 | pixel));
+        }
+    XDestroyImage(image);
     return result;
 }
 
 bool compositorRunning() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    const Atom selection = XInternAtom(display, "_NET_WM_CM_S0", False);
-    const bool owned = XGetSelectionOwner(display, selection) != 0;
-    XCloseDisplay(display);
-    return owned;
+    Connection x;
+    return x.display != nullptr &&
+           XGetSelectionOwner(x.display, XInternAtom(x.display, "_NET_WM_CM_S0", False)) != 0;
 }
 
-juce::Point<int> centreOnScreen(const juce::Component& c) {
-    return c.getScreenBounds().getCentre();
+bool writePng(const juce::Image& image, const char* fileName, const char* folder) {
+    const juce::File file = juce::File(folder).getChildFile(fileName);
+    file.deleteFile();
+    juce::FileOutputStream out(file);
+    return out.openedOk() && juce::PNGImageFormat().writeImageToStream(image, out);
 }
 
-//==============================================================================
 TestWindow::TestWindow(juce::Rectangle<int> bounds, juce::Colour backgroundIn)
     : background(backgroundIn) {
     setOpaque(true);
@@ -201,8 +160,13 @@ TestWindow::TestWindow(juce::Rectangle<int> bounds, juce::Colour backgroundIn)
     setVisible(true);
 }
 
-TestWindow::~TestWindow() {
-    removeFromDesktop();
+bool WindowTest::show(juce::Component& c, juce::Point<int> origin) {
+    window = std::make_unique<TestWindow>(
+        juce::Rectangle<int>(origin.x, origin.y, c.getWidth() + 20, c.getHeight() + 20),
+        juce::Colour(0xfff0f0f0));
+    c.setTopLeftPosition(10, 10);
+    window->addAndMakeVisible(c);
+    return waitUntilShown(*window);
 }
 
 Script::Script(std::vector<Step> stepsIn)
@@ -210,49 +174,33 @@ Script::Script(std::vector<Step> stepsIn)
     startTimer(10);
 }
 
-Script::~Script() {
-    stopTimer();
-}
-
 void Script::timerCallback() {
-    if (juce::Time::getMillisecondCounter() > deadline) {
+    const auto now = juce::Time::getMillisecondCounter();
+    if (now > deadline) {
         // Hung: end any modal loop, or the test would never get back to report it.
         auto& modal = *juce::ModalComponentManager::getInstance();
-        if (next < steps.size())
-            ADD_FAILURE() << "script step " << next << " never became ready";
-        else if (modal.getNumModalComponents() > 0)
-            ADD_FAILURE() << "a modal loop is still running after the script";
+        if (next < steps.size() || modal.getNumModalComponents() > 0)
+            ADD_FAILURE() << "script step " << next << " of " << steps.size() << " hung";
         next = steps.size();
+        stopTimer();
         juce::PopupMenu::dismissAllActiveMenus();
         // exitModalState, not cancelAllModalComponents: only the former ends a runModalLoop.
         for (int i = modal.getNumModalComponents(); --i >= 0;)
-            if (auto* c = modal.getModalComponent(i))
-                c->exitModalState(0);
-        stopTimer();
+            modal.getModalComponent(i)->exitModalState(0);
         return;
     }
     if (next >= steps.size())
         return;
     Step& step = steps[next];
-    if (step.done != nullptr) {
-        const auto now = juce::Time::getMillisecondCounter();
-        if (step.done())
-            ++next;
-        else if ((lastAction == 0 || now - lastAction > 1000) && step.condition()) {
-            lastAction = now;
-            step.action();
-        }
-        return;
-    }
-    if (step.condition()) {
-        auto action = step.action;
+    if (step.done != nullptr && step.done())
         ++next;
-        action();
+    else if ((step.done == nullptr || now - lastAction > 1000) && step.condition()) {
+        if (step.done == nullptr)
+            ++next;
+        else
+            lastAction = now;
+        step.action();
     }
-}
-
-juce::Image snapshot(juce::Component& c) {
-    return c.createComponentSnapshot(c.getLocalBounds(), true, 1.0f);
 }
 
 ::testing::AssertionResult near(juce::Colour actual, juce::Colour expected, int tolerance) {

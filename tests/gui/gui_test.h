@@ -1,10 +1,8 @@
-// Support for the GUI suites: the framework under test, waiting on the message loop, real X11
-// input through XTest, and screen reads.
+// Support for the GUI suites: the framework, the message loop, X11 input and screen reads.
 #pragma once
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,75 +10,94 @@
 
 namespace guitest {
 
-// Pumps the message loop until the condition holds; false if it never did within a generous
-// bound (a hung test, not a slow one).
+// False if the condition never held within a generous bound (a hung test, not a slow one).
 bool pumpUntil(const std::function<bool()>& condition);
-// Delivers every message posted so far (they run in order, so whatever was pending ran too).
+// Delivers every message posted so far.
 void flushMessages();
 
-// Every test fails on an X error; the framework runs for the test's length.
+// The framework runs for the fixture's life, so the test's components go first; an X error fails.
 class GuiTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
-    virtual bool startsFramework() const { return true; }
+    explicit GuiTest(bool startFramework = true);
+    ~GuiTest() override;
 
 private:
     std::unique_ptr<juce::ScopedJuceInitialiser_GUI> framework;
     std::uint64_t errorsBefore = 0;
 };
 
-// Same checks, but the test starts and stops the framework itself.
-class GuiTestWithoutFramework : public GuiTest {
-protected:
-    bool startsFramework() const override { return false; }
-};
-
-// Input through the X server, as a user's: pointer, buttons, keys.
+// Input through the X server, as a user's.
 class FakeInput {
 public:
     FakeInput();
     ~FakeInput();
     void moveTo(juce::Point<int> screenPosition);
-    void press(int button = 1);
-    void release(int button = 1);
-    void click(juce::Point<int> screenPosition, int button = 1);
-    // A key by X keysym name ("1", "a", "Escape", "Home", "Return").
-    void key(const char* keysymName);
-    void type(const char* text);
-    // Gives the keyboard focus to a native window directly, as another application would.
-    void focusWindow(void* nativeWindow);
+    void press(int button = 1) { this->button(button, true); }
+    void release(int button = 1) { this->button(button, false); }
+    void click(juce::Point<int> screenPosition) {
+        moveTo(screenPosition);
+        press();
+        release();
+    }
+    void key(const char* keysymName);     // "a", "Escape", "Return"
+    void focusWindow(void* nativeWindow); // as another application would
 
 private:
+    void button(int button, bool down);
     struct Impl;
     std::unique_ptr<Impl> impl;
 };
 
-// True once the component's native window is mapped and viewable on the server.
 bool isViewable(const juce::Component& c);
-// True when the component's native window is the top-level window the server shows at that
-// screen point, so that input there reaches it.
+// True when input at that screen point reaches the component's window.
 bool isTopmostAt(const juce::Component& c, juce::Point<int> screenPosition);
 // Waits until the window is viewable and the framework knows where it is on screen.
 bool waitUntilShown(juce::Component& c);
-// The screen's colour at a point, as the display server has it (after compositing).
-juce::Colour screenPixel(juce::Point<int> screenPosition);
-// A rectangle of the screen as the display server shows it.
+// The screen as the display server has it (after compositing).
 juce::Image captureScreen(juce::Rectangle<int> area);
+inline juce::Colour screenPixel(juce::Point<int> p) {
+    return captureScreen({p.x, p.y, 1, 1}).getPixelAt(0, 0);
+}
 bool compositorRunning();
+bool writePng(const juce::Image& image, const char* fileName, const char* folder);
 
-// Centre of a component on screen.
-juce::Point<int> centreOnScreen(const juce::Component& c);
+inline juce::Point<int> centreOnScreen(const juce::Component& c) {
+    return c.getScreenBounds().getCentre();
+}
+inline juce::Image snapshot(juce::Component& c) {
+    return c.createComponentSnapshot(c.getLocalBounds(), true, 1.0f);
+}
+::testing::AssertionResult near(juce::Colour actual, juce::Colour expected, int tolerance = 0);
 
-// A plain top-level window to put components in.
+template <typename T>
+T* find(juce::Component& parent, int nth = 0) {
+    for (auto* child : parent.getChildren())
+        if (auto* typed = dynamic_cast<T*>(child); typed != nullptr && nth-- == 0)
+            return typed;
+    return nullptr;
+}
+
+struct ChangeCounter : juce::ChangeListener {
+    void changeListenerCallback(juce::ChangeBroadcaster*) override { ++count; }
+    int count = 0;
+};
+
 class TestWindow : public juce::Component {
 public:
     TestWindow(juce::Rectangle<int> bounds, juce::Colour background);
-    ~TestWindow() override;
+    ~TestWindow() override { removeFromDesktop(); }
     void paint(juce::Graphics& g) override { g.fillAll(background); }
 
 private:
     juce::Colour background;
+};
+
+// Shows the component under test in a window of its own, 10 pixels in, for real input.
+class WindowTest : public GuiTest {
+protected:
+    bool show(juce::Component& c, juce::Point<int> origin);
+    std::unique_ptr<TestWindow> window;
+    FakeInput input;
 };
 
 // Steps run by a timer while a nested modal loop owns the message thread: each step's action
@@ -90,13 +107,12 @@ public:
     struct Step {
         std::function<bool()> condition;
         std::function<void()> action;
-        // Optional: the step is over only when this holds; until then the action is repeated,
-        // a second apart, whenever the condition holds (the display server may drop input that
-        // arrives while a window is still being set up).
+        // If set, the action is repeated a second apart until this holds: the display server may
+        // drop input that arrives while a window is still being set up.
         std::function<bool()> done = nullptr;
     };
     explicit Script(std::vector<Step> steps);
-    ~Script() override;
+    ~Script() override { stopTimer(); }
     bool finished() const { return next == steps.size(); }
 
 private:
@@ -106,11 +122,5 @@ private:
     const juce::uint32 deadline;
     juce::uint32 lastAction = 0;
 };
-
-// Snapshot of a component as it paints itself.
-juce::Image snapshot(juce::Component& c);
-
-// Colours compared per channel within a tolerance.
-::testing::AssertionResult near(juce::Colour actual, juce::Colour expected, int tolerance = 0);
 
 } // namespace guitest

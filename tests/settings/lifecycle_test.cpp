@@ -9,61 +9,36 @@ bool frameworkRunning() {
     return juce::MessageManager::getInstanceWithoutCreating() != nullptr;
 }
 
-juce::LookAndFeel* defaultLook() {
-    return &juce::LookAndFeel::getDefaultLookAndFeel();
-}
-
-juce::LookAndFeel* panelLook(PropPageComp& panel) {
-    return &panel.getColourSelector()->getLookAndFeel();
-}
-
-class PanelLifecycle : public guitest::GuiTestWithoutFramework {};
+class PanelLifecycle : public guitest::GuiTest {
+protected:
+    PanelLifecycle() : GuiTest(false) {}
+};
 
 } // namespace
 
-TEST_F(PanelLifecycle, SeveralPanelsShareTheFrameworkAndTheLook) {
+TEST_F(PanelLifecycle, PanelsCountTheirUsesOfTheFramework) {
     ASSERT_FALSE(frameworkRunning());
-    auto* first = new PropPageComp(nullptr);
-    EXPECT_TRUE(frameworkRunning());
-    juce::LookAndFeel* firstLook = panelLook(*first);
-    EXPECT_NE(dynamic_cast<SliderLookAndFeel*>(firstLook), nullptr);
-    EXPECT_EQ(defaultLook(), firstLook);
-
-    auto* second = new PropPageComp(nullptr);
-    juce::LookAndFeel* secondLook = panelLook(*second);
-    EXPECT_EQ(defaultLook(), secondLook) << "the newest panel's look is the default";
-
-    delete second;
+    auto first = std::make_unique<PropPageComp>(nullptr);
+    auto* firstLook = &first->getColourSelector()->getLookAndFeel();
+    auto second = std::make_unique<PropPageComp>(nullptr);
+    second.reset();
     EXPECT_TRUE(frameworkRunning()) << "the first panel still needs it";
-    EXPECT_EQ(defaultLook(), firstLook) << "the default goes back to the surviving panel's";
-    EXPECT_EQ(panelLook(*first), firstLook);
-
-    auto* third = new PropPageComp(nullptr);
-    delete first; // not the default's owner: the default stays
-    EXPECT_EQ(defaultLook(), panelLook(*third));
-    EXPECT_TRUE(frameworkRunning());
-    delete third;
+    EXPECT_EQ(&juce::LookAndFeel::getDefaultLookAndFeel(), firstLook)
+        << "the default is the surviving panel's again";
+    first.reset();
     EXPECT_FALSE(frameworkRunning()) << "the last panel stops what a panel started";
-    EXPECT_EQ(GuiRuntimeUser::getNumUsers(), 0);
-}
 
-TEST_F(PanelLifecycle, AHostThatRunsTheFrameworkKeepsIt) {
-    ASSERT_FALSE(frameworkRunning());
+    // A host that runs the framework itself keeps it, whether it started first or second.
     juce::initialiseJuce_GUI();
-    {
-        PropPageComp panel(nullptr);
-        EXPECT_TRUE(frameworkRunning());
-    }
-    EXPECT_TRUE(frameworkRunning()) << "the panel did not start it, so it does not stop it";
-    EXPECT_EQ(dynamic_cast<SliderLookAndFeel*>(defaultLook()), nullptr)
-        << "reset to the framework's";
+    std::make_unique<PropPageComp>(nullptr).reset();
+    EXPECT_TRUE(frameworkRunning());
+    EXPECT_EQ(dynamic_cast<SliderLookAndFeel*>(&juce::LookAndFeel::getDefaultLookAndFeel()),
+              nullptr)
+        << "the default look is not left to the deleted panel's";
     juce::shutdownJuce_GUI();
-    EXPECT_FALSE(frameworkRunning());
-
-    // A host that starts its own scoped user while a panel runs shares the count.
-    auto* panel = new PropPageComp(nullptr);
+    auto panel = std::make_unique<PropPageComp>(nullptr);
     auto host = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
-    delete panel;
+    panel.reset();
     EXPECT_TRUE(frameworkRunning());
     host.reset();
     EXPECT_FALSE(frameworkRunning());
@@ -88,7 +63,7 @@ TEST_F(PanelLifecycle, InputReadAheadByARoundTripIsStillDelivered) {
     }));
     guitest::FakeInput input;
     for (int i = 1; i <= 3; ++i) {
-        input.key("a");                    // on the server, and sent to the framework's connection
+        input.key("a");                    // sent to the framework's connection
         juce::Desktop::getMousePosition(); // a round trip on that connection
         EXPECT_TRUE(guitest::pumpUntil([&] { return taker.keys == i; })) << i;
     }

@@ -3,7 +3,7 @@ PRESETS ?= default asan tsan
 SOAK_PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test fuzz build format demo soak
+.PHONY: deps test fuzz build format demo soak fresh-check
 
 deps:
 	bash scripts/install-deps.sh
@@ -34,6 +34,11 @@ fuzz: deps
 # concurrency ones under tsan); prints what they checked. SOAK_PRESETS=default for a quicker run.
 soak: deps
 	JOBS=$(JOBS) bash scripts/soak.sh $(SOAK_PRESETS)
+
+# The README's two commands on a new minimal Debian 12 root (debootstrap; about 20 minutes, as
+# root). Run it before a change to what scripts/install-deps.sh installs lands.
+fresh-check:
+	bash scripts/fresh-check.sh
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -30,6 +30,15 @@ max_len() {
     esac
 }
 
+# clang's sanitizer runtimes have no symbolizer of their own: without llvm-symbolizer their
+# reports are bare addresses and fuzz/lsan.supp, which names functions, matches nothing.
+symbolizer=$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || true)
+if [ -z "$symbolizer" ]; then
+    echo "fuzz.sh: llvm-symbolizer not found; scripts/install-deps.sh installs it (package llvm)" >&2
+    exit 2
+fi
+export ASAN_SYMBOLIZER_PATH=$symbolizer
+
 start=$(date +%s)
 echo "== fuzz build =="
 cmake --preset fuzz >/dev/null

@@ -19,8 +19,9 @@ packages=(
     libpng-dev libgsf-1-dev frei0r-plugins-dev python3-olefile python3-pil
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-bad melt
     # scripts/fuzz.sh: the fuzz preset builds with clang; libFuzzer (-fsanitize=fuzzer) and the
-    # sanitizer runtimes for clang come with libclang-rt-14-dev
-    clang libclang-rt-14-dev
+    # sanitizer runtimes for clang come with libclang-rt-14-dev. clang's runtimes name functions
+    # only through llvm-symbolizer (package llvm), and the leak suppressions match those names.
+    clang libclang-rt-14-dev llvm
 )
 
 missing=()

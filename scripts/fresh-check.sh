@@ -29,11 +29,12 @@ mirror=$(printf '%s\n' "${sources[@]}" | awk '$2 == "bookworm" { print $1; exit 
 
 unmount_all() {
     # Deepest first; lazily, so that a process still ending inside does not keep one busy.
-    findmnt -rn -o TARGET | grep -F "$root/" | sort -r | while read -r m; do umount -l "$m"; done
+    mounted | sort -r | while read -r m; do umount -l "$m"; done
 }
+mounted() { findmnt -rn -o TARGET | grep -F "$root/" || true; }
 trap unmount_all EXIT
 unmount_all
-if findmnt -rn -o TARGET | grep -qF "$root/"; then
+if [ -n "$(mounted)" ]; then
     echo "fresh-check.sh: something is still mounted under $root" >&2
     exit 1
 fi

@@ -202,19 +202,10 @@ int RunApply(const ApplyOptions& options) {
         std::fprintf(stderr, "velmora: matte %s\n", renderer.matteLabel.c_str());
 
     // Where the outputs go before they are whole.
-    RemoveTemporaryFilesOnSignals();
     StagingDirectory stage;
     OutputFile single;
     if (sequence) {
-        bool created = false;
-        if (!fs::exists(output)) {
-            created = fs::create_directories(output, ec);
-            if (ec) {
-                Error(options.output + ": cannot create the folder: " + ec.message());
-                return 1;
-            }
-        }
-        if (!stage.Create(options.output, created, &error)) {
+        if (!stage.Create(options.output, &error)) {
             Error(error);
             return 1;
         }

@@ -10,6 +10,7 @@
 #include "apply.h"
 #include "effect/velmora.h"
 #include "effect_client.h"
+#include "output_file.h"
 #include "platform/com/registry.h"
 #include "sample.h"
 #include "settings_command.h"
@@ -141,6 +142,7 @@ int Presets(const Args& args) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
+    velmora::host::RemoveTemporaryFilesOnSignals(); // before any thread starts
     if (argc < 2)
         return Usage("no command given");
     const std::string command = argv[1];

@@ -2,89 +2,106 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <thread>
 
 namespace velmora::host {
 namespace {
 
-// Temporary paths a signal handler may have to remove: fixed slots, so the handler reads them
-// without locks or allocation.
-constexpr int kSlots = 256;
-char* g_paths[kSlots];
-bool g_isDir[kSlots];
-std::atomic<bool> g_used[kSlots];
-std::mutex g_claim;
+namespace fs = std::filesystem;
 
-int Track(const std::string& path, bool isDir = false) {
-    std::lock_guard lock(g_claim);
-    for (int i = 0; i < kSlots; ++i)
-        if (!g_used[i].load()) {
-            g_paths[i] = ::strdup(path.c_str());
-            g_isDir[i] = isDir;
-            g_used[i].store(g_paths[i] != nullptr);
-            return g_used[i].load() ? i : -1;
-        }
-    return -1; // untracked: still removed on failure, only not on a signal
+// What a signal must remove, newest first: a temporary file, a staging folder with what is in it,
+// a folder this run created (only while empty: it may have become the user's meanwhile).
+enum class Kind { File, Stage, CreatedFolder };
+
+// The signals are blocked in every thread and taken by one thread of their own (sigwait), which
+// removes the tracked paths under the lock and ends the program as the signal would have. Code
+// that creates a path holds the lock until the path is tracked, so no signal falls in between.
+// Never destroyed: the signal thread may still use it while the program exits.
+struct Tracked {
+    std::recursive_mutex lock;
+    std::map<int, std::pair<std::string, Kind>> paths; // by age
+    int next = 0;
+    std::atomic<bool> signalled{false};
+};
+Tracked& Tracking() {
+    static auto* tracked = new Tracked;
+    return *tracked;
 }
 
-void Untrack(int slot) {
-    if (slot < 0)
+// Call with the lock held.
+int Track(const std::string& path, Kind kind) {
+    Tracked& t = Tracking();
+    t.paths.emplace(t.next, std::pair{path, kind});
+    return t.next++;
+}
+
+void Untrack(int id) {
+    if (id < 0)
         return;
-    std::lock_guard lock(g_claim);
-    g_used[slot].store(false);
-    std::free(g_paths[slot]);
-    g_paths[slot] = nullptr;
+    Tracked& t = Tracking();
+    std::lock_guard lock(t.lock);
+    t.paths.erase(id);
 }
 
-// Empties and removes a folder with async-signal-safe calls only (no opendir, no malloc). Other
-// threads may still be adding files, so it tries again until the folder is gone.
-void RemoveFolderInHandler(const char* path) {
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        int fd = ::open(path, O_RDONLY | O_DIRECTORY);
-        if (fd < 0)
-            return;
-        alignas(8) char buffer[4096];
-        for (;;) {
-            long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            for (long at = 0; at < n;) {
-                auto* entry = reinterpret_cast<dirent64*>(buffer + at);
-                const char* name = entry->d_name;
-                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-                    ::unlinkat(fd, name, 0);
-                at += entry->d_reclen;
-            }
-        }
-        ::close(fd);
-        if (::rmdir(path) == 0 || errno != ENOTEMPTY)
-            return;
+void Remove(const std::string& path, Kind kind) {
+    std::error_code ec;
+    switch (kind) {
+    case Kind::File:
+        ::unlink(path.c_str());
+        break;
+    case Kind::Stage:
+        // Workers may still be adding frames: again until the folder is gone.
+        for (int attempt = 0; attempt < 1000 && fs::exists(path, ec); ++attempt)
+            fs::remove_all(path, ec);
+        break;
+    case Kind::CreatedFolder:
+        ::rmdir(path.c_str());
+        break;
     }
 }
 
-void OnSignal(int sig) {
-    for (int i = kSlots - 1; i >= 0; --i) // newest first: a staging folder before its parent
-        if (g_used[i].load()) {
-            if (g_isDir[i])
-                RemoveFolderInHandler(g_paths[i]);
-            else
-                ::unlink(g_paths[i]);
-        }
+[[noreturn]] void EndOnSignals(sigset_t signals) {
+    int sig = SIGTERM;
+    ::sigwait(&signals, &sig);
+    Tracked& t = Tracking();
+    t.signalled = true;
+    t.lock.lock(); // held to the end: nothing new is created or tracked after this
+    for (auto it = t.paths.rbegin(); it != t.paths.rend(); ++it)
+        Remove(it->second.first, it->second.second);
     std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, sig);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    ::raise(sig);
+    ::_exit(128 + sig);
+}
+
+// Tests reach the moments between creating a path and tracking it: with VELMORA_PAUSE_AT set to
+// the moment's name the program says so on stderr and waits there for a signal (10 s at most).
+void PauseForTest(const char* moment) {
+    const char* at = std::getenv("VELMORA_PAUSE_AT");
+    if (!at || std::strcmp(at, moment) != 0)
+        return;
+    std::fprintf(stderr, "velmora: paused at %s\n", moment);
+    for (int ms = 0; ms < 10000 && !Tracking().signalled; ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::string Reason(const std::string& path, const char* what, int err) {
@@ -156,26 +173,30 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     const std::string prefix = "." + p.filename().string() + kTempTag;
     RemoveAbandoned(p.parent_path().string(), prefix, false);
     int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp_ = (p.parent_path() / (prefix + "XXXXXX")).string();
-        fd = ::mkostemp(temp_.data(), O_CLOEXEC);
+    {
+        std::lock_guard tracking(Tracking().lock);
+        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            temp_ = (p.parent_path() / (prefix + "XXXXXX")).string();
+            fd = ::mkostemp(temp_.data(), O_CLOEXEC);
+            if (fd < 0) {
+                *error = Reason(path, "cannot create", errno);
+                temp_.clear();
+                return false;
+            }
+            if (!LockFresh(fd)) {
+                ::close(fd);
+                fd = -1;
+            }
+        }
         if (fd < 0) {
-            *error = Reason(path, "cannot create", errno);
+            *error = path + ": cannot create: no temporary file could be locked";
             temp_.clear();
             return false;
         }
-        if (!LockFresh(fd)) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    if (fd < 0) {
-        *error = path + ": cannot create: no temporary file could be locked";
-        temp_.clear();
-        return false;
+        PauseForTest("temporary");
+        tracked_ = Track(temp_, Kind::File);
     }
     lock_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0); // shares the lock, which lasts while either is open
-    slot_ = Track(temp_);
     mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
@@ -215,13 +236,16 @@ bool OutputFile::Commit(std::string* error) {
         *error = path_ + ": nothing to commit";
         return false;
     }
-    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-        *error = Reason(path_, "cannot replace", errno);
-        Discard();
-        return false;
+    {
+        std::lock_guard tracking(Tracking().lock);
+        if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+            *error = Reason(path_, "cannot replace", errno);
+            Discard();
+            return false;
+        }
+        Untrack(tracked_);
+        tracked_ = -1;
     }
-    Untrack(slot_);
-    slot_ = -1;
     temp_.clear();
     if (lock_ >= 0) {
         ::close(lock_);
@@ -249,23 +273,45 @@ void OutputFile::Discard() {
         ::close(lock_); // after the removal: no other run may take it meanwhile
         lock_ = -1;
     }
-    Untrack(slot_);
-    slot_ = -1;
+    Untrack(tracked_);
+    tracked_ = -1;
 }
 
 StagingDirectory::~StagingDirectory() {
     Discard();
 }
 
-bool StagingDirectory::Create(const std::string& destination, bool createdByThisRun,
-                              std::string* error) {
+bool StagingDirectory::Create(const std::string& destination, std::string* error) {
     Discard();
     destination_ = destination;
-    if (createdByThisRun)
-        destinationSlot_ = Track(destination, true);
+    std::error_code ec;
+    if (fs::exists(destination, ec) && !fs::is_directory(destination, ec)) {
+        *error = destination + ": not a folder";
+        return false;
+    }
+    // The missing folders, outermost first; each is this run's until the commit.
+    std::vector<fs::path> missing;
+    for (fs::path p = destination; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        std::lock_guard tracking(Tracking().lock);
+        if (::mkdir(it->c_str(), 0777) != 0) {
+            if (errno == EEXIST && fs::is_directory(*it, ec))
+                continue; // made by someone else meanwhile
+            *error = Reason(it->string(), "cannot create the folder", errno);
+            Discard();
+            return false;
+        }
+        PauseForTest("folder");
+        created_.push_back(Track(it->string(), Kind::CreatedFolder));
+    }
     RemoveAbandoned(destination, kTempTag, true);
     for (int attempt = 0; stageLock_ < 0 && attempt < 100; ++attempt) {
-        stage_ = (std::filesystem::path(destination) / (std::string(kTempTag) + "XXXXXX")).string();
+        std::lock_guard tracking(Tracking().lock);
+        stage_ = (fs::path(destination) / (std::string(kTempTag) + "XXXXXX")).string();
         if (!::mkdtemp(stage_.data())) {
             *error = Reason(destination, "cannot write into the folder", errno);
             stage_.clear();
@@ -276,7 +322,10 @@ bool StagingDirectory::Create(const std::string& destination, bool createdByThis
         if (stageLock_ >= 0 && !LockFresh(stageLock_)) {
             ::close(stageLock_);
             stageLock_ = -1;
+            continue; // another run took it for abandoned and removes it
         }
+        PauseForTest("stage");
+        tracked_ = Track(stage_, Kind::Stage);
     }
     if (stageLock_ < 0) {
         *error = destination + ": cannot write into the folder: no staging folder could be locked";
@@ -284,29 +333,32 @@ bool StagingDirectory::Create(const std::string& destination, bool createdByThis
         Discard();
         return false;
     }
-    slot_ = Track(stage_, true);
     return true;
 }
 
 std::string StagingDirectory::PathOf(const std::string& name) const {
-    return (std::filesystem::path(stage_) / name).string();
+    return (fs::path(stage_) / name).string();
 }
 
 bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string* error) {
+    // A signal waits until every frame is in: the destination ends whole either way.
+    std::lock_guard tracking(Tracking().lock);
     for (const auto& name : names) {
-        const std::string to = (std::filesystem::path(destination_) / name).string();
+        const std::string to = (fs::path(destination_) / name).string();
         if (::rename(PathOf(name).c_str(), to.c_str()) != 0) {
             *error = Reason(to, "cannot replace", errno);
             return false;
         }
+        PauseForTest("commit");
     }
     int dfd = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }
-    Untrack(destinationSlot_); // the destination is the user's now
-    destinationSlot_ = -1;
+    for (int id : created_) // the user's now
+        Untrack(id);
+    created_.clear();
     Discard();
     return true;
 }
@@ -314,20 +366,22 @@ bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string
 void StagingDirectory::Discard() {
     std::error_code ec;
     if (!stage_.empty()) {
-        std::filesystem::remove_all(stage_, ec);
+        fs::remove_all(stage_, ec);
         stage_.clear();
     }
     if (stageLock_ >= 0) {
         ::close(stageLock_); // after the removal: no other run may take it meanwhile
         stageLock_ = -1;
     }
-    Untrack(slot_);
-    slot_ = -1;
-    if (destinationSlot_ >= 0) {
-        std::filesystem::remove(destination_, ec); // only if empty
-        Untrack(destinationSlot_);
-        destinationSlot_ = -1;
+    Untrack(tracked_);
+    tracked_ = -1;
+    std::lock_guard tracking(Tracking().lock);
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+        auto& [path, kind] = Tracking().paths.at(*it);
+        Remove(path, kind);
+        Untrack(*it);
     }
+    created_.clear();
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
@@ -343,8 +397,15 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
 }
 
 void RemoveTemporaryFilesOnSignals() {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        std::signal(sig, OnSignal);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        sigset_t signals;
+        sigemptyset(&signals);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&signals, sig);
+        ::pthread_sigmask(SIG_BLOCK, &signals, nullptr); // threads made later inherit it
+        std::thread(EndOnSignals, signals).detach();
+    });
 }
 
 } // namespace velmora::host

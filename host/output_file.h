@@ -35,12 +35,12 @@ private:
     std::string temp_;
     std::FILE* file_ = nullptr;
     int lock_ = -1; // the temporary file, locked until it is renamed or removed
-    int slot_ = -1;
+    int tracked_ = -1;
 };
 
 // A hidden folder inside a destination folder where a whole sequence is written first; Commit
 // moves the files into the destination, so a failed or interrupted run leaves the destination as
-// it was (and removes it again if the run created it).
+// it was (and removes the folders it created for it again).
 class StagingDirectory {
 public:
     StagingDirectory() = default;
@@ -48,7 +48,8 @@ public:
     StagingDirectory(const StagingDirectory&) = delete;
     StagingDirectory& operator=(const StagingDirectory&) = delete;
 
-    bool Create(const std::string& destination, bool createdByThisRun, std::string* error);
+    // Creates the destination's missing folders and the staging folder inside it.
+    bool Create(const std::string& destination, std::string* error);
     std::string PathOf(const std::string& name) const;
     // Renames each staged file over its name in the destination, then removes the folder.
     bool Commit(const std::vector<std::string>& names, std::string* error);
@@ -58,16 +59,17 @@ private:
     std::string destination_;
     std::string stage_;
     int stageLock_ = -1; // the staging folder, open and locked while this run lives
-    int slot_ = -1;
-    int destinationSlot_ = -1; // when the run created the destination
+    int tracked_ = -1;
+    std::vector<int> created_; // the destination's folders this run made, outermost first
 };
 
 // Writes bytes to path atomically.
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
                          std::string* error);
 
-// SIGINT, SIGTERM and SIGHUP remove every temporary file still open, then end the program as the
-// signal would have.
+// From now on SIGINT, SIGTERM and SIGHUP remove every temporary file and folder still open, then
+// end the program as the signal would have. Call it before any other thread starts: the signals
+// are blocked in this thread and the ones it starts, and one thread of its own takes them.
 void RemoveTemporaryFilesOnSignals();
 
 } // namespace velmora::host

@@ -143,7 +143,6 @@ int RunSample(const SampleOptions& o) {
                      ec ? ec.message().c_str() : "not a folder");
         return 1;
     }
-    RemoveTemporaryFilesOnSignals();
     std::atomic<unsigned> next{0}, done{0};
     std::atomic<bool> failed{false};
     std::mutex mutex;

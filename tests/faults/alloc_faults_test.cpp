@@ -26,6 +26,7 @@ constexpr LONG kWidth = 256, kHeight = 64;
 } // namespace
 
 TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
+    long injected = 0;
     for (ULONG processors : {1u, 2u, 4u}) {
         auto surface = MakeSurface(DXFMT_ARGB32, kWidth, kHeight);
         Fill(surface.Get(), kWidth, kHeight, KeyedFrame(static_cast<size_t>(kWidth) * kHeight, 5));
@@ -50,6 +51,7 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
                     EXPECT_EQ(now, done);
                     continue;
                 }
+                ++injected;
                 EXPECT_EQ(hr, E_OUTOFMEMORY) << processors << " processors, buffer " << k;
                 std::string states =
                     BandStates(now, original, done, kWidth * 4, Bands(kHeight, processors));
@@ -58,4 +60,5 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
             }
         fx.Disconnect();
     }
+    Figure("faults injected", static_cast<double>(injected));
 }

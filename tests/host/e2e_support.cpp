@@ -22,7 +22,7 @@
 namespace e2e {
 
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-           int timeoutSeconds, int interruptAfterMs, int signal) {
+           int timeoutSeconds, int interruptAfterMs, int signal, const std::string& interruptOn) {
     Result r;
     TempDir io;
     const std::string outPath = (io / "out").string(), errPath = (io / "err").string();
@@ -51,8 +51,10 @@ Result Run(const std::vector<std::string>& argv, const std::map<std::string, std
     const auto deadline = start + std::chrono::seconds(timeoutSeconds);
     bool interrupted = interruptAfterMs < 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (!interrupted && std::chrono::steady_clock::now() >
-                                start + std::chrono::milliseconds(interruptAfterMs)) {
+        if (!interrupted &&
+            std::chrono::steady_clock::now() >
+                start + std::chrono::milliseconds(interruptAfterMs) &&
+            (interruptOn.empty() || ReadFile(errPath).find(interruptOn) != std::string::npos)) {
             ::kill(pid, signal);
             interrupted = true;
         }

@@ -19,9 +19,10 @@ struct Result {
 
 // Runs argv[0] with the arguments; env entries are set (an empty value unsets the variable).
 // interruptAfterMs >= 0: the signal (SIGINT, as Ctrl+C would; SIGKILL, as a crash or the OOM
-// killer would) is sent that long after the start.
+// killer would) is sent that long after the start, or, with interruptOn, once stderr has that text.
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-           int timeoutSeconds = 120, int interruptAfterMs = -1, int signal = 2 /* SIGINT */);
+           int timeoutSeconds = 120, int interruptAfterMs = -1, int signal = 2 /* SIGINT */,
+           const std::string& interruptOn = {});
 
 class TempDir {
 public:

@@ -330,6 +330,7 @@ TEST_F(Host, AnInterruptedOrKilledRunLeavesOnlyWholeFramesAndARerunCompletes) {
             fs::remove_all(dir / "out");
         }
     EXPECT_GT(stopped, 0) << "no run was slow enough to stop";
+    velmora::test::Figure("runs killed", stopped);
 
     // Runs that live are left alone: two runs into one folder at once both complete.
     e2e::Result first;
@@ -352,5 +353,35 @@ TEST_F(Host, AnInterruptedOrKilledRunLeavesOnlyWholeFramesAndARerunCompletes) {
         EXPECT_EQ(e2e::Listing(dir / "single"), std::vector<std::string>{"f.png"})
             << "the rerun removes the killed run's temporary file";
         fs::remove(target);
+    }
+}
+
+// Ctrl+C at each moment between creating a path and recording it for removal (the program waits
+// there for the signal): the output is as it was, or, once the frames are being moved in, whole.
+TEST_F(Host, ASignalAsAPathIsMadeLeavesTheOutputAsItWasOrWhole) {
+    ASSERT_EQ(Velmora({"sample", "--frames", "3", "--size", "64x48", At("clip")}).status, 0);
+    const auto names = e2e::Listing(dir / "clip");
+    fs::create_directory(dir / "mine");
+    e2e::WriteFile(dir / "mine" / "notes.txt", "the user's");
+    const struct {
+        const char* moment;
+        std::string input, output;
+        fs::path checked; // the folder whose listing must be as expected
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"folder", At("clip"), At("new/a/b"), dir.path(), {"clip", "mine"}},
+        {"stage", At("clip"), At("new"), dir.path(), {"clip", "mine"}},
+        {"stage", At("clip"), At("mine"), dir / "mine", {"notes.txt"}},
+        {"temporary", At("clip/" + names[0]), At("mine/f.png"), dir / "mine", {"notes.txt"}},
+        {"commit", At("clip"), At("new"), dir / "new", names},
+    };
+    for (const auto& c : cases) {
+        auto env = Env();
+        env["VELMORA_PAUSE_AT"] = c.moment;
+        const auto r = e2e::Run({kProgram, "apply", "--matte", "green", c.input, c.output}, env, 60,
+                                0, SIGINT, std::string("paused at ") + c.moment);
+        EXPECT_EQ(r.status, 128 + SIGINT) << c.moment << ": " << r.err;
+        EXPECT_EQ(e2e::Listing(c.checked), c.expected) << c.moment << " into " << c.output;
+        fs::remove_all(dir / "new");
     }
 }

@@ -268,6 +268,7 @@ TEST_F(RegistryFile, WritesAreAtomicAndStaleTemporariesGo) {
         ASSERT_EQ(code, 0) << "file size limit " << limit;
         ASSERT_EQ(Text(), old) << "file size limit " << limit;
     }
+    velmora::test::Figure("faults injected", static_cast<double>(limits.size()));
     // A writer that died leaves its temporary; the next write removes it.
     std::ofstream(path_ + ".tmp.999999.1") << "Windows Registry Editor Version 5.00\n\n[HKEY_CU";
     EXPECT_EQ(SetBlob("Software\\New", big), ERROR_SUCCESS);

@@ -88,6 +88,7 @@ TEST(ServerLoad, ConcurrentCreateAndReleaseThroughTheClassFactory) {
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(failures.load(), 0);
+    velmora::test::Figure("create/release cycles", static_cast<double>(kThreads * perThread));
     Module m;
     EXPECT_EQ(m.CanUnload(), S_OK) << "every object and lock was given back";
 }

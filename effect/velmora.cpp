@@ -100,14 +100,15 @@ HRESULT CVelmora::LockForReadWrite(const DXBNDS& bounds, IDXARGBReadWritePtr** p
 
     const LONG width = std::max<LONG>(bnds::Width(bounds), 0),
                height = std::max<LONG>(bnds::Height(bounds), 0);
-    if (format == DXPF_PMARGB32) {
+    DXNATIVETYPEINFO native{};
+    (*ptr)->GetNativeType(&native);
+    // The kernel steps rows in whole pixels: a pitch that is not one goes the copying way.
+    if (format == DXPF_PMARGB32 && native.lPitch % 4 == 0) {
         // The surface's own memory, rewritten in place.
-        DXNATIVETYPEINFO info{};
-        (*ptr)->GetNativeType(&info);
-        *buffer = info.pFirstByte;
-        *pitch = info.lPitch;
+        *buffer = native.pFirstByte;
+        *pitch = native.lPitch;
     } else {
-        // Any other format goes through a premultiplied copy of the band.
+        // Any other format or pitch goes through a premultiplied copy of the band.
         const std::size_t samples =
             static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
         if (static_cast<std::size_t>(width) * 4 >

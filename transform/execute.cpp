@@ -49,7 +49,8 @@ HRESULT CDXBaseNTo1::Execute(const GUID* requestId, const DXBNDS* clip, const DX
     bnds::Offset(templ.outputBounds, v, -1);
 
     // One more piece per started 4096 pixels, up to the processors and the events there are.
-    ULONG pieces = std::max<ULONG>(m_ulNumProcessors, 1);
+    // Unsited, or on a site without a task manager, the pieces run here, one after another.
+    ULONG pieces = m_cpTaskMgr ? std::max<ULONG>(m_ulNumProcessors, 1) : 1;
     if (pieces > 1) {
         const std::uint32_t area = static_cast<std::uint32_t>(bnds::Height(templ.outputBounds)) *
                                    static_cast<std::uint32_t>(bnds::Width(templ.outputBounds));
@@ -63,7 +64,7 @@ HRESULT CDXBaseNTo1::Execute(const GUID* requestId, const DXBNDS* clip, const DX
     pieces = std::clamp<ULONG>(pieces, 1, std::min(m_ulMaxImageBands, kMaxPieces));
     pieces = std::min(pieces, rows);
 
-    if (pieces == 1 && !requestId) {
+    if (pieces == 1 && (!requestId || !m_cpTaskMgr)) {
         BOOL keepGoing = TRUE;
         hr = WorkProc(templ, &keepGoing);
     } else {
@@ -82,8 +83,15 @@ HRESULT CDXBaseNTo1::Execute(const GUID* requestId, const DXBNDS* clip, const DX
             work[i].outputBounds.u.D[DXB_Y] = {from + d, to + d};
             tasks[i] = {&CDXBaseNTo1::TaskProc, &work[i], nullptr, 0, requestId};
         }
-        hr = m_cpTaskMgr->ScheduleTasks(tasks, m_ahFinishedEvent, taskIds, pieces,
-                                        m_ulTaskWaitPeriod);
+        if (m_cpTaskMgr) {
+            hr = m_cpTaskMgr->ScheduleTasks(tasks, m_ahFinishedEvent, taskIds, pieces,
+                                            m_ulTaskWaitPeriod);
+        } else {
+            for (ULONG i = 0; i < pieces; ++i) {
+                BOOL keepGoing = TRUE;
+                TaskProc(&work[i], &keepGoing);
+            }
+        }
         if (SUCCEEDED(hr)) {
             hr = S_OK;
             for (ULONG i = 0; i < pieces; ++i)

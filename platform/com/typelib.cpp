@@ -111,14 +111,18 @@ HRESULT Document(const OLECHAR* n, const OLECHAR* d, BSTR* name, BSTR* doc, DWOR
     return S_OK;
 }
 
+// An interface's type information, or a class's (desc null: it has no members of its own).
 class TypeInfo final : public SimpleObject<TypeInfo, ITypeInfo> {
 public:
-    TypeInfo(IUnknown* lib, const InterfaceDesc* desc) : lib_(lib), desc_(desc) {}
+    TypeInfo(IUnknown* lib, const InterfaceDesc* desc)
+        : lib_(lib), guid_(desc->iid), name_(desc->name), doc_(desc->doc), desc_(desc) {}
+    TypeInfo(IUnknown* lib, const CoClassDesc& coclass)
+        : lib_(lib), guid_(coclass.clsid), name_(coclass.name), doc_(coclass.doc) {}
 
     STDMETHOD(GetGuid)(GUID* guid) override {
         if (!guid)
             return E_POINTER;
-        *guid = desc_->iid;
+        *guid = guid_;
         return S_OK;
     }
 
@@ -202,8 +206,8 @@ public:
         const OLECHAR* n = nullptr;
         const OLECHAR* d = nullptr;
         if (id == MEMBERID_NIL) {
-            n = desc_->name;
-            d = desc_->doc;
+            n = name_;
+            d = doc_;
         } else {
             for (const InterfaceDesc* i = desc_; i && !n; i = i->base)
                 for (int f = 0; f < i->funcCount; ++f)
@@ -217,15 +221,19 @@ public:
 
 private:
     ComPtr<IUnknown> lib_; // keeps the library alive
-    const InterfaceDesc* desc_;
+    GUID guid_;
+    const OLECHAR* name_;
+    const OLECHAR* doc_;
+    const InterfaceDesc* desc_ = nullptr;
 };
 
+// The interfaces, then the classes, each at its index.
 class TypeLib final : public SimpleObject<TypeLib, ITypeLib> {
 public:
     explicit TypeLib(const TypeLibDesc* desc) : desc_(desc) {}
 
     STDMETHOD_(UINT, GetTypeInfoCount)() override {
-        return static_cast<UINT>(desc_->interfaceCount);
+        return static_cast<UINT>(desc_->interfaceCount + desc_->coclassCount);
     }
     STDMETHOD(GetTypeInfo)(UINT index, ITypeInfo** info) override {
         if (!info)
@@ -233,16 +241,19 @@ public:
         *info = nullptr;
         if (index >= GetTypeInfoCount())
             return TYPE_E_ELEMENTNOTFOUND;
-        *info = new TypeInfo(this, desc_->interfaces[index]);
+        const auto i = static_cast<int>(index);
+        *info = i < desc_->interfaceCount
+                    ? new TypeInfo(this, desc_->interfaces[i])
+                    : new TypeInfo(this, desc_->coclasses[i - desc_->interfaceCount]);
         return S_OK;
     }
     STDMETHOD(GetTypeInfoOfGuid)(REFGUID guid, ITypeInfo** info) override {
         if (!info)
             return E_INVALIDARG;
         *info = nullptr;
-        for (int i = 0; i < desc_->interfaceCount; ++i)
-            if (desc_->interfaces[i]->iid == guid)
-                return GetTypeInfo(static_cast<UINT>(i), info);
+        for (UINT i = 0; i < GetTypeInfoCount(); ++i)
+            if (Guid(static_cast<int>(i)) == guid)
+                return GetTypeInfo(i, info);
         return TYPE_E_ELEMENTNOTFOUND;
     }
     STDMETHOD(GetDocumentation)
@@ -252,6 +263,9 @@ public:
             n = desc_->name, d = desc_->doc;
         } else if (index >= 0 && index < desc_->interfaceCount) {
             n = desc_->interfaces[index]->name, d = desc_->interfaces[index]->doc;
+        } else if (index >= 0 && static_cast<UINT>(index) < GetTypeInfoCount()) {
+            const CoClassDesc& c = desc_->coclasses[index - desc_->interfaceCount];
+            n = c.name, d = c.doc;
         } else {
             return TYPE_E_ELEMENTNOTFOUND;
         }
@@ -259,6 +273,12 @@ public:
     }
 
 private:
+    const GUID& Guid(int index) const {
+        return index < desc_->interfaceCount
+                   ? desc_->interfaces[index]->iid
+                   : desc_->coclasses[index - desc_->interfaceCount].clsid;
+    }
+
     const TypeLibDesc* desc_;
 };
 

@@ -93,7 +93,7 @@ struct IDXBaseObject : IUnknown {
     STDMETHOD(IncrementGenerationId)(BOOL bRefresh) = 0;
     STDMETHOD(GetObjectSize)(ULONG* pcbSize) = 0;
 };
-VELMORA_DEFINE_UUID(IDXBaseObject, "{59049B87-A9DD-4823-A51D-98F3798BB84D}");
+VELMORA_DEFINE_UUID(IDXBaseObject, "{17B59B2B-9CC8-11D1-9053-00C04FD9189D}");
 
 struct IDXSurface;
 
@@ -109,7 +109,7 @@ struct IDXARGBReadPtr : IUnknown {
     STDMETHOD_(DXPMSAMPLE*, UnpackPremult)(DXPMSAMPLE* pSamples, ULONG cSamples, BOOL bMove) = 0;
     STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
 };
-VELMORA_DEFINE_UUID(IDXARGBReadPtr, "{76754EA4-8155-4949-BE94-CBE3123D34C0}");
+VELMORA_DEFINE_UUID(IDXARGBReadPtr, "{EAAAC2D6-C290-11D1-905D-00C04FD9189D}");
 
 struct IDXARGBReadWritePtr : IDXARGBReadPtr {
     STDMETHOD_(void, PackAndMove)(const DXSAMPLE* pSamples, ULONG cSamples) = 0;
@@ -117,7 +117,7 @@ struct IDXARGBReadWritePtr : IDXARGBReadPtr {
     STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
     STDMETHOD_(void, FillRect)(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) = 0;
 };
-VELMORA_DEFINE_UUID(IDXARGBReadWritePtr, "{234B3F79-48BD-4533-B72C-440687442A3D}");
+VELMORA_DEFINE_UUID(IDXARGBReadWritePtr, "{EAAAC2D7-C290-11D1-905D-00C04FD9189D}");
 
 struct IDXSurface : IDXBaseObject {
     STDMETHOD(GetPixelFormat)(GUID* pFormatID, DXSAMPLEFORMATENUM* pSampleFormatEnum) = 0;
@@ -130,11 +130,11 @@ struct IDXSurface : IDXBaseObject {
     (const DXBNDS* pBounds, ULONG ulTimeOut, DWORD dwFlags, REFIID riid, void** ppPointer,
      ULONG* pulGenerationId) = 0;
 };
-VELMORA_DEFINE_UUID(IDXSurface, "{7392F924-0FF6-4163-B414-F9055893FCD0}");
+VELMORA_DEFINE_UUID(IDXSurface, "{B39FD73F-E139-11D1-9065-00C04FD9189D}");
 
 // DirectDraw does not exist here; its surface interface is named so that set-up can ask for it.
 struct IDirectDrawSurface : IUnknown {};
-VELMORA_DEFINE_UUID(IDirectDrawSurface, "{51A2B1D6-B929-467C-99EA-7C5A42245A16}");
+VELMORA_DEFINE_UUID(IDirectDrawSurface, "{6C14DB81-A733-11CE-A521-0020AF0BE560}");
 
 // Memory formats a surface factory can create (the format ids of GetPixelFormat).
 constexpr GUID DXFMT_PMARGB32 = velmora::com::MakeGuid("{B9AE6D68-6CBB-453C-96B8-727FA9062A88}");
@@ -151,7 +151,7 @@ struct IDXSurfaceFactory : IUnknown {
     (IUnknown* pDDrawSurface, const GUID* pFormatID, DWORD dwFlags, IUnknown* punkOuter,
      REFIID riid, void** ppDXSurface) = 0;
 };
-VELMORA_DEFINE_UUID(IDXSurfaceFactory, "{21745D1D-A07E-4A76-91B3-53ECBCEF379D}");
+VELMORA_DEFINE_UUID(IDXSurfaceFactory, "{144946F5-C4D4-11D1-81D1-0000F87557DB}");
 
 using PFNDXTASKPROC = void (*)(void* pTaskData, BOOL* pbContinueProcessing);
 using PFNDXAPCPROC = void (*)(DWORD dwData);
@@ -178,7 +178,7 @@ struct IDXTaskManager : IUnknown {
     STDMETHOD(TerminateTasks)(DWORD TaskIDs[], ULONG ulCount, ULONG ulTimeOut) = 0;
     STDMETHOD(TerminateRequest)(REFIID RequestID, ULONG ulTimeOut) = 0;
 };
-VELMORA_DEFINE_UUID(IDXTaskManager, "{1E1804AB-BE80-4D77-B603-7C6BCE9148BB}");
+VELMORA_DEFINE_UUID(IDXTaskManager, "{254DBBC1-F922-11D0-883A-3C8B00C10000}");
 
 // The task manager as a service of the transform factory.
 constexpr CLSID CLSID_DXTaskManager =
@@ -196,7 +196,7 @@ VELMORA_DEFINE_UUID(IServiceProvider, "{6D5140C1-7436-11CE-8034-00AA006009FA}");
 struct IDXTransformFactory : IServiceProvider {
     STDMETHOD(SetService)(REFGUID guidService, IUnknown* pUnkService, BOOL bWeakReference) = 0;
 };
-VELMORA_DEFINE_UUID(IDXTransformFactory, "{B5AD78D2-E003-497F-9B9F-7F7216ABB613}");
+VELMORA_DEFINE_UUID(IDXTransformFactory, "{6A950B2B-A971-11D1-81C8-0000F87557DB}");
 
 struct IDXSurfaceModifier : IUnknown {
     STDMETHOD(SetFillColor)(DXSAMPLE Color) = 0;
@@ -204,7 +204,7 @@ struct IDXSurfaceModifier : IUnknown {
     STDMETHOD(SetForeground)(IDXSurface* pSurface, BOOL bTile, const POINT* pOrigin) = 0;
     STDMETHOD(GetForeground)(IDXSurface** ppSurface, BOOL* pbTile, POINT* pOrigin) = 0;
 };
-VELMORA_DEFINE_UUID(IDXSurfaceModifier, "{6AA44F14-B856-47BE-A829-90984C52C313}");
+VELMORA_DEFINE_UUID(IDXSurfaceModifier, "{9EA3B637-C37D-11D1-905E-00C04FD9189D}");
 constexpr CLSID CLSID_DXSurfaceModifier =
     velmora::com::MakeGuid("{3E669F1D-9C23-11D1-9053-00C04FD9189D}");
 

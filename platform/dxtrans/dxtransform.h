@@ -37,7 +37,7 @@ struct IDXTransform : IDXBaseObject {
     STDMETHOD(SetQuality)(float fQuality) = 0;
     STDMETHOD(GetQuality)(float* fQuality) = 0;
 };
-VELMORA_DEFINE_UUID(IDXTransform, "{91B7AB0C-AF36-45A2-9B82-BE8BF38F3098}");
+VELMORA_DEFINE_UUID(IDXTransform, "{30A5FB78-E11F-11D1-9064-00C04FD9189D}");
 
 struct IDXEffect : IDispatch {
     STDMETHOD(get_Capabilities)(LONG* pVal) = 0;
@@ -65,4 +65,4 @@ struct D3DRMBOX {
 struct IDirect3DRMMeshBuilder3 : IUnknown {
     STDMETHOD(GetBox)(D3DRMBOX* pBox) = 0;
 };
-VELMORA_DEFINE_UUID(IDirect3DRMMeshBuilder3, "{351AAF37-A839-40A0-99E3-4AF0329F12B9}");
+VELMORA_DEFINE_UUID(IDirect3DRMMeshBuilder3, "{4516EC82-8F20-11D0-9B6D-0000C0781BC3}");

@@ -54,7 +54,8 @@ TEST(Effect, SafetyOptionsTable) {
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(uuidof<IPersistStream>(), 1, 1), S_OK);
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(uuidof<IPersistStream>(), &supported, &enabled),
               S_OK);
-    EXPECT_EQ(supported + enabled, 2u);
+    EXPECT_EQ(supported, 1u);
+    EXPECT_EQ(enabled, 1u);
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(uuidof<IDispatch>(), &supported, &enabled), S_OK);
     EXPECT_EQ(enabled, 0u) << "one word per interface";
     EXPECT_EQ(safety->GetInterfaceSafetyOptions(uuidof<IDXTransform>(), &supported, &enabled),
@@ -166,4 +167,59 @@ TEST(EffectFrame, LockAndAllocationFailuresWriteNothing) {
     EffectRig one(surface.Get(), 1);
     EXPECT_EQ(one.Run(), E_OUTOFMEMORY);
     EXPECT_EQ(NullPointer::unpacks, 0);
+}
+
+// Taken off its site, or put on one without a task manager, the effect runs its pieces on the
+// calling thread: a frame big enough to be divided and one with a request id.
+TEST(EffectFrame, WithoutATaskManagerThePiecesRunOnTheCaller) {
+    const FilterProps matte{255, 0, 255, 0};
+    const GUID request = com::MakeGuid("{01234567-89AB-CDEF-0123-456789ABCDEF}");
+    const struct {
+        LONG w, h;
+        const GUID* request;
+    } frames[] = {{1920, 1080, nullptr}, {8, 8, &request}};
+    for (bool unsited : {true, false})
+        for (const auto& f : frames) {
+            const auto frame = KeyedFrame(static_cast<size_t>(f.w) * f.h, 3);
+            auto memory = frame;
+            ComPtr<IDXSurface> surface;
+            ASSERT_EQ(
+                DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), f.w * 4, f.w, f.h, &surface),
+                S_OK);
+            EffectRig rig(surface.Get(), 4);
+            rig.SetProps(matte);
+            auto site = MakeSite(4);
+            ASSERT_EQ(site->SetService(CLSID_DXTaskManager, nullptr, FALSE), S_OK);
+            ASSERT_EQ(
+                Query<IObjectWithSite>(rig.effect.Get())->SetSite(unsited ? nullptr : site.Get()),
+                S_OK);
+            EXPECT_EQ(rig.Run(nullptr, nullptr, f.request), S_OK) << f.w << "x" << f.h;
+            EXPECT_EQ(memory, Unmatted(frame, matte)) << f.w << "x" << f.h;
+        }
+}
+
+// Rows whose pitch is not a whole number of pixels, top-down and bottom-up, in a buffer of
+// exactly their size: every pixel is the rule's, alpha and the padding between rows untouched.
+TEST(EffectFrame, PitchesOfNoWholePixelStayInsideTheirRows) {
+    constexpr LONG w = 3, h = 3;
+    const FilterProps matte{255, 40, 220, 10};
+    const auto pixels = KeyedFrame(w * h, 21);
+    for (LONG pitch : {14L, -14L, 15L, -13L}) {
+        const LONG step = pitch < 0 ? -pitch : pitch;
+        std::vector<BYTE> memory(static_cast<size_t>(step * (h - 1) + w * 4), 0xA5);
+        BYTE* first = memory.data() + (pitch < 0 ? step * (h - 1) : 0);
+        for (LONG y = 0; y < h; ++y)
+            std::copy_n(&pixels[y * w * 4], w * 4, first + y * pitch);
+        auto expected = memory;
+        const auto done = Unmatted(pixels, matte);
+        for (LONG y = 0; y < h; ++y)
+            std::copy_n(&done[y * w * 4], w * 4,
+                        expected.data() + (first - memory.data()) + y * pitch);
+        ComPtr<IDXSurface> surface;
+        ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, first, pitch, w, h, &surface), S_OK);
+        EffectRig rig(surface.Get(), 4);
+        rig.SetProps(matte);
+        EXPECT_EQ(rig.Run(), S_OK);
+        EXPECT_EQ(memory, expected) << "pitch " << pitch;
+    }
 }

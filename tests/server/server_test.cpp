@@ -11,6 +11,7 @@
 #include "effect/velmora.h"
 #include "platform/com/proppage.h"
 #include "platform/com/registry.h"
+#include "platform/com/typelib.h"
 
 using velmora::com::ComPtr;
 
@@ -54,6 +55,12 @@ TEST(Server, CanUnloadNowAcrossObjectsReferencesAndLocks) {
     ASSERT_NE(m.handle, nullptr) << velmora::win32::LastLoadError();
     EXPECT_EQ(m.CanUnload(), S_OK);
     ComPtr<IClassFactory> a, b;
+    IClassFactory* none = reinterpret_cast<IClassFactory*>(1);
+    EXPECT_EQ(m.ClassObject(uuidof<IUnknown>(), &none), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(m.Get<HRESULT (*)(REFCLSID, REFIID, void**)>("DllGetClassObject")(
+                  CLSID_Velmora, uuidof<IClassFactory>(), nullptr),
+              E_POINTER);
     ASSERT_EQ(m.ClassObject(CLSID_Velmora, &a), S_OK);
     ASSERT_EQ(m.ClassObject(CLSID_Velmora, &b), S_OK);
     b.Reset();
@@ -234,6 +241,24 @@ TEST(Server, CreatedByClsidAndDrivenByName) {
     VariantClear(&arg);
     ASSERT_EQ(invoke(L"progress", DISPATCH_PROPERTYGET, &none), S_OK);
     EXPECT_EQ(v.fltVal, 0.25f);
+
+    // A browser of the library sees the two classes after the interfaces.
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_VelmoraLib, 1, 0, 0, &lib), S_OK);
+    EXPECT_EQ(lib->GetTypeInfoCount(), 4u);
+    for (const auto& [clsid, name] :
+         {std::pair{CLSID_Velmora, L"Velmora"}, std::pair{CLSID_VelmoraPP, L"VelmoraPP"}}) {
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(lib->GetTypeInfoOfGuid(clsid, &info), S_OK);
+        GUID guid{};
+        BSTR got = nullptr;
+        EXPECT_EQ(info->GetGuid(&guid), S_OK);
+        EXPECT_EQ(guid, clsid);
+        EXPECT_EQ(info->GetDocumentation(MEMBERID_NIL, &got, nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(std::wstring(got), name);
+        SysFreeString(got);
+    }
+    lib.Reset();
     dispatch.Reset();
     CoFreeUnusedLibraries();
 }

@@ -13,6 +13,7 @@ extern "C" {
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "effect/velmora.h"
 #include "platform/com/activation.h"
@@ -29,6 +30,8 @@ namespace {
 struct Module {
     std::mutex mutex;
     int users = 0;
+    int inits = 0;       // f0r_init calls that took a reference
+    bool failed = false; // a load failed; said once, however often a host tries
     HMODULE handle = nullptr;
     LPFNGETCLASSOBJECT getClassObject = nullptr;
 };
@@ -45,8 +48,9 @@ bool Acquire() {
     if (!g_module.handle) {
         g_module.handle = LoadLibraryA(ModulePath());
         if (!g_module.handle) {
-            std::fprintf(stderr, "velmora frei0r: cannot load the module %s: %s\n", ModulePath(),
-                         velmora::win32::LastLoadError());
+            if (!std::exchange(g_module.failed, true))
+                std::fprintf(stderr, "velmora frei0r: cannot load the module %s: %s\n",
+                             ModulePath(), velmora::win32::LastLoadError());
             return false;
         }
         g_module.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
@@ -83,8 +87,9 @@ struct Instance {
     // One effect; a frame's set-up and execution belong together, so calls from several
     // threads (MLT's slices) take turns, each still spread over the effect's own workers.
     std::mutex mutex;
-    ComPtr<IDXTransform> transform;
+    ComPtr<IDXTransform> transform; // null: the effect could not be made
     ComPtr<ISfExchangeProps<FilterProps>> exchange;
+    bool holdsModule = false;
 };
 
 bool CreateEffect(Instance* in) {
@@ -127,7 +132,8 @@ bool CreateEffect(Instance* in) {
 void SetMatte(Instance* in, const f0r_param_color_t& c) {
     in->matte = c;
     const FilterProps props{255, ToByte(c.r), ToByte(c.g), ToByte(c.b)};
-    in->exchange->SetProps(&props);
+    if (in->exchange)
+        in->exchange->SetProps(&props);
 }
 
 } // namespace
@@ -137,11 +143,25 @@ void SetMatte(Instance* in, const f0r_param_color_t& c) {
 
 extern "C" {
 
+// Without the module the filter refuses to start in each host's own way: ffmpeg takes a negative
+// f0r_init as failure, GStreamer a zero one, or a colour model it does not know (which it then
+// gets); MLT takes neither, and gets instances that give transparent black frames.
 F0R_EXPORT int f0r_init() {
-    return Acquire() ? 1 : 0;
+    if (!Acquire())
+        return -1;
+    std::lock_guard lock(g_module.mutex);
+    ++g_module.inits;
+    return 1;
 }
 
+// Hosts call it after a failed f0r_init too.
 F0R_EXPORT void f0r_deinit() {
+    {
+        std::lock_guard lock(g_module.mutex);
+        if (g_module.inits == 0)
+            return;
+        --g_module.inits;
+    }
     Release();
 }
 
@@ -149,7 +169,8 @@ F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     info->name = "velmora";
     info->author = "Velmora";
     info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
-    info->color_model = F0R_COLOR_MODEL_BGRA8888;
+    std::lock_guard lock(g_module.mutex);
+    info->color_model = g_module.failed ? F0R_COLOR_MODEL_PACKED32 + 1 : F0R_COLOR_MODEL_BGRA8888;
     info->frei0r_version = FREI0R_MAJOR_VERSION;
     info->major_version = 1;
     info->minor_version = 0;
@@ -165,17 +186,23 @@ F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
     info->explanation = "The colour the frame was composited against";
 }
 
+// Without the effect an instance still exists, and gives transparent black frames: a host that
+// goes on past a failed f0r_init would otherwise show its own bytes as the result.
 F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
-    if (width == 0 || height == 0 || !Acquire())
+    if (width == 0 || height == 0)
         return nullptr;
     auto* in = new (std::nothrow) Instance;
-    if (!in || !CreateEffect(in)) {
-        delete in;
-        Release();
+    if (!in)
         return nullptr;
-    }
     in->width = width;
     in->height = height;
+    in->holdsModule = Acquire();
+    if (!in->holdsModule || !CreateEffect(in)) {
+        in->transform.Reset();
+        in->exchange.Reset();
+        std::fprintf(stderr,
+                     "velmora frei0r: no effect: every frame comes out transparent black\n");
+    }
     SetMatte(in, {0, 0, 0});
     return in;
 }
@@ -184,8 +211,10 @@ F0R_EXPORT void f0r_destruct(f0r_instance_t instance) {
     auto* in = static_cast<Instance*>(instance);
     if (!in)
         return;
+    const bool holdsModule = in->holdsModule;
     delete in; // releases the effect before the module can go
-    Release();
+    if (holdsModule)
+        Release();
 }
 
 F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
@@ -211,6 +240,10 @@ F0R_EXPORT void f0r_update(f0r_instance_t instance, double, const uint32_t* infr
         return;
     std::lock_guard lock(in->mutex);
     const auto pitch = static_cast<LONG>(in->width * 4);
+    if (!in->transform) {
+        std::memset(outframe, 0, static_cast<size_t>(pitch) * in->height);
+        return;
+    }
     ComPtr<IDXSurface> surface;
     HRESULT hr = DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, outframe, pitch, inframe, pitch,
                                              in->width, in->height, &surface);

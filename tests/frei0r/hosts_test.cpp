@@ -30,6 +30,13 @@ protected:
         env = {{"FREI0R_PATH", fs::path(VELMORA_FREI0R_PLUGIN).parent_path().string()},
                {"GST_REGISTRY", (dir / "gst-registry.bin").string()}};
     }
+    // The hosts' environment with the module nowhere to be found.
+    std::map<std::string, std::string> WithoutModule() const {
+        auto e = env;
+        e["VELMORA_MODULE"] = kNowhere;
+        return e;
+    }
+    inline static const std::string kNowhere = "/nowhere/libvelmora.so";
     std::string Expected(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
         std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
         bytes = e2e::UnmattedBgra(bytes, r, g, b);
@@ -63,22 +70,28 @@ TEST_F(RealHosts, FFmpeg) {
         EXPECT_TRUE(e2e::ReadFile(dir / "ff.raw") == Expected(r, g, b)) << params;
     }
     // Without the module the filter cannot start, and ffmpeg says so.
-    auto env2 = env;
-    env2["VELMORA_MODULE"] = "/nowhere/libvelmora.so";
-    auto res = ffmpeg("frei0r=filter_name=velmora", "none.raw", env2);
+    auto res = ffmpeg("frei0r=filter_name=velmora", "none.raw", WithoutModule());
     EXPECT_NE(res.status, 0);
-    EXPECT_NE(res.err.find("/nowhere/libvelmora.so"), std::string::npos) << res.err;
+    EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
 }
 
 TEST_F(RealHosts, GStreamer) {
-    auto res = e2e::Run({"gst-launch-1.0", "-q", "filesrc", "location=" + (dir / "in.raw").string(),
+    const auto gst = [&](const std::map<std::string, std::string>& environment) {
+        return e2e::Run({"gst-launch-1.0", "-q", "filesrc", "location=" + (dir / "in.raw").string(),
                          "!", "rawvideoparse", "width=" + std::to_string(kW),
                          "height=" + std::to_string(kH), "format=bgra", "framerate=25/1", "!",
                          "frei0r-filter-velmora", "matte-r=0.2", "matte-g=0.4", "matte-b=0.6", "!",
                          "filesink", "location=" + (dir / "gst.raw").string()},
-                        env);
+                        environment);
+    };
+    auto res = gst(env);
     ASSERT_EQ(res.status, 0) << res.err;
     EXPECT_TRUE(e2e::ReadFile(dir / "gst.raw") == Expected(51, 102, 153));
+    // Without the module the element does not exist, and GStreamer says why.
+    fs::remove(dir / "gst-registry.bin");
+    res = gst(WithoutModule());
+    EXPECT_NE(res.status, 0);
+    EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
 }
 
 TEST_F(RealHosts, Mlt) {
@@ -96,19 +109,30 @@ TEST_F(RealHosts, Mlt) {
     // be one of the three frames unmatted exactly.
     const std::string expected = Expected(0, 255, 0);
     const size_t frameBytes = expected.size() / kFrames;
-    std::string out;
-    for (int attempt = 0; attempt < 5 && out.empty(); ++attempt) {
-        auto res =
-            e2e::Run({"melt", "-quiet", "-profile", (dir / "profile").string(),
-                      "avformat:" + (dir / "in_%02d.png").string(), "-attach", "frei0r.velmora",
-                      "matte=#00ff00", "-consumer", "avformat:" + (dir / "melt.raw").string(),
-                      "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "real_time=-2"},
-                     env, 30);
-        if (res.status == 128 + SIGKILL)
-            continue;
-        ASSERT_EQ(res.status, 0) << res.err;
-        out = e2e::ReadFile(dir / "melt.raw");
-    }
+    const auto melt = [&](const std::map<std::string, std::string>& environment) {
+        std::string out;
+        for (int attempt = 0; attempt < 5 && out.empty(); ++attempt) {
+            auto res =
+                e2e::Run({"melt", "-quiet", "-profile", (dir / "profile").string(),
+                          "avformat:" + (dir / "in_%02d.png").string(), "-attach", "frei0r.velmora",
+                          "matte=#00ff00", "-consumer", "avformat:" + (dir / "melt.raw").string(),
+                          "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "real_time=-2"},
+                         environment, 30);
+            if (res.status == 128 + SIGKILL)
+                continue;
+            EXPECT_EQ(res.status, 0) << res.err;
+            out = e2e::ReadFile(dir / "melt.raw");
+            if (environment.count("VELMORA_MODULE")) {
+                EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
+            }
+        }
+        return out;
+    };
+    // MLT goes on past a filter that cannot start: the frames it gets are transparent black,
+    // never its own bytes passed off as a result.
+    const std::string black = melt(WithoutModule());
+    EXPECT_EQ(black, std::string(black.size(), '\0'));
+    const std::string out = melt(env);
     ASSERT_GE(out.size(), expected.size());
     ASSERT_EQ(out.size() % frameBytes, 0u);
     for (size_t at = 0; at < out.size(); at += frameBytes) {

@@ -2,6 +2,13 @@
 
 #include "images.h"
 
+#if JUCE_LINUX
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace {
 
 constexpr int selectorFlags =
@@ -9,8 +16,29 @@ constexpr int selectorFlags =
     cg::ColourSelector::showSliders | cg::ColourSelector::showColourspace |
     cg::ColourSelector::showEyeDropper;
 
+// The framework's own way on Linux never reaps the shell it starts, which stays defunct for the
+// host's life. Here a child starts the desktop's opener and exits at once, and is reaped; the
+// opener, orphaned, belongs to init.
 bool launchInBrowser(const juce::URL& url) {
+#if JUCE_LINUX
+    const juce::String address = url.toString(true);
+    const char* const argv[] = {"xdg-open", address.toRawUTF8(), nullptr};
+    const pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (::fork() == 0) {
+            ::setsid();
+            ::execvp(argv[0], const_cast<char* const*>(argv));
+        }
+        ::_exit(0);
+    }
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return true;
+#else
     return url.launchInDefaultBrowser();
+#endif
 }
 
 PropPageComp::UrlLauncher urlLauncher = launchInBrowser;

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
 #include "settings/prop_page_comp.h"
 #include "tests/gui/gui_test.h"
 
@@ -62,4 +69,34 @@ TEST_F(PropPageTest, ScreenshotShowsWhatIsRendered) {
     }));
     EXPECT_TRUE(guitest::writePng(guitest::captureScreen(area), "panel-screenshot.png",
                                   VELMORA_SCREENSHOT_DIR));
+}
+
+// A click on the banner hands the maker's page to the desktop's opener (here a stand-in first on
+// PATH, which writes down what it was given) and leaves no defunct child behind.
+TEST_F(PropPageTest, TheBannerOpensTheMakerPageAndLeavesNoChild) {
+    namespace fs = std::filesystem;
+    std::string folder = (fs::temp_directory_path() / "velmora-opener-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+    const fs::path opened = fs::path(folder) / "opened";
+    std::ofstream(fs::path(folder) / "xdg-open") << "#!/bin/sh\necho \"$1\" > " << opened << "\n";
+    fs::permissions(fs::path(folder) / "xdg-open", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", (folder + ":" + path).c_str(), 1);
+
+    guitest::FakeInput input;
+    input.click(panel->getScreenPosition() + juce::Point<int>(60, 12));
+    const bool ran = guitest::pumpUntil([&] {
+        std::error_code ec;
+        const auto size = fs::file_size(opened, ec);
+        return !ec && size > 0;
+    });
+    ::setenv("PATH", path.c_str(), 1);
+    std::string got;
+    std::getline(std::ifstream(opened), got);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // time for a child to end
+    const pid_t defunct = ::waitpid(-1, nullptr, WNOHANG);
+    fs::remove_all(folder);
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(got, PropPageComp::getMakerPage().toString(true).toStdString());
+    EXPECT_LE(defunct, 0) << "a child of the click was left unreaped";
 }

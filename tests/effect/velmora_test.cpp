@@ -33,6 +33,30 @@ TEST(Effect, InterfacesShareOneIdentityAndStartAtPresetZero) {
     CoTaskMemFree(pages.pElems);
 }
 
+// What a host reads of the effect before it draws: the information block, the flags (in place),
+// the duration, no quality setting, and no site once it is taken away.
+TEST(Effect, WhatAHostReads) {
+    auto fx = MakeEffect();
+    SfPluginInfo info{};
+    EXPECT_EQ(Query<ISfVideoPluginExtension>(fx.Get())->GetInfo(&info, sizeof info), S_OK);
+    const SfPluginInfo expected{2, 0, 1.0, 0, 0, 1, 0};
+    EXPECT_EQ(std::memcmp(&info, &expected, sizeof info), 0);
+    auto transform = Query<IDXTransform>(fx.Get());
+    DWORD flags = 0;
+    float value = -1;
+    EXPECT_EQ(transform->GetMiscFlags(&flags), S_OK);
+    EXPECT_EQ(flags, 0x07030003u);
+    EXPECT_EQ(transform->GetQuality(&value), E_NOTIMPL);
+    EXPECT_EQ(Query<IDXEffect>(fx.Get())->get_Duration(&value), S_OK);
+    EXPECT_EQ(value, 0.5f);
+    auto withSite = Query<IObjectWithSite>(fx.Get());
+    EXPECT_EQ(withSite->SetSite(MakeSite(1).Get()), S_OK);
+    EXPECT_EQ(withSite->SetSite(nullptr), S_OK);
+    void* site = reinterpret_cast<void*>(1);
+    EXPECT_EQ(withSite->GetSite(uuidof<IUnknown>(), &site), E_FAIL);
+    EXPECT_EQ(site, nullptr);
+}
+
 // The parts of IDispatch that need no registered type library.
 TEST(Effect, Dispatch) {
     auto dispatch = Query<IDispatch>(MakeEffect().Get());

@@ -57,6 +57,13 @@ public:
         m_dwMiscFlags |= misc;
     }
     DWORD Blt() const { return m_dwBltFlags; }
+    void Undivided() { m_ulMaxImageBands = 0; }
+    DXBNDS InputBounds(ULONG i) const {
+        DXBNDS b{};
+        m_aInputs[i].surface->GetBounds(&b);
+        return b;
+    }
+    IDXSurface* InputSurface(ULONG i) const { return m_aInputs[i].surface.Get(); }
     ULONG Generation() const { return m_dwGenerationId; }
 
     int initWork = 0, freeWork = 0, setupDone = 0, released = 0;
@@ -227,6 +234,12 @@ TEST(TransformExecute, RequestIdsResultsAndFailures) {
     big->forcePieces = 9;
     EXPECT_EQ(big->Execute(nullptr, nullptr, nullptr), S_FALSE);
     EXPECT_EQ(big->pieces.size(), 4u);
+    // Unsited, the pieces OnInitWork asks for run one after another on the caller.
+    big->pieces.clear();
+    big->onCaller.clear();
+    ASSERT_EQ(big->SetSite(nullptr), S_OK);
+    EXPECT_EQ(big->Execute(&request, nullptr, nullptr), S_FALSE);
+    EXPECT_EQ(big->onCaller, std::vector<bool>(4, true));
 }
 
 TEST(TransformGeneration, InPlaceOutputCounts) {
@@ -268,7 +281,13 @@ TEST(TransformProperties, FlagsQualityProgressDuration) {
     auto withQuality = Make(0, nullptr, 0, 0, 0, DXTMF_QUALITY_SUPPORTED);
     EXPECT_EQ(withQuality->SetQuality(1.5f), E_INVALIDARG);
     EXPECT_EQ(withQuality->SetQuality(std::nanf("")), E_INVALIDARG);
+    const ULONG gq = withQuality->Generation();
     EXPECT_EQ(withQuality->SetQuality(0.75f), S_OK);
+    EXPECT_EQ(withQuality->SetQuality(0.75f), S_OK);
+    EXPECT_EQ(withQuality->GetQuality(&q), S_OK);
+    EXPECT_EQ(q, 0.75f);
+    EXPECT_EQ(withQuality->Generation(), gq + 1) << "only a change counts";
+    EXPECT_EQ(t->GetQuality(&q), E_NOTIMPL);
 
     const ULONG g1 = t->Generation();
     EXPECT_EQ(t->PutProgress(0.5f), S_OK);
@@ -325,4 +344,44 @@ TEST(TransformInfo, SafetyInOutBoundsAndOutputFlags) {
     IUnknown* o = coarse.Get();
     ASSERT_EQ(t->Setup(nullptr, 0, &o, 1, 0), S_OK);
     EXPECT_EQ(t->Blt(), DXBOF_DO_BLEND | DXBOF_DO_DITHER);
+}
+
+// Picking through an input (its sample's alpha decides), the same-size pass (a smaller input
+// wrapped to the common bounds, centred) and the undivided path with the base's own whole-frame
+// step.
+TEST(TransformSetup, PickingSameSizeInputsAndTheUndividedPath) {
+    auto big = MakeSurface(DXFMT_PMARGB32, 4, 4), small = MakeSurface(DXFMT_PMARGB32, 2, 2);
+    std::vector<DXPMSAMPLE> left(16, DXPMSAMPLE{0, 0, 0, 0});
+    for (int y = 0; y < 4; ++y)
+        left[y * 4] = left[y * 4 + 1] = DXPMSAMPLE{10, 20, 30, 255};
+    Fill(big.Get(), 4, 4, left);
+    auto out = MakeSurface(DXFMT_PMARGB32, 4, 4);
+    IUnknown* output = out.Get();
+
+    auto one = Make(1, nullptr, 1, 1);
+    IUnknown* inputs[] = {big.Get(), small.Get()};
+    ASSERT_EQ(one->Setup(inputs, 1, &output, 1, 0), S_OK);
+    ULONG index = 9;
+    DXVEC picked{};
+    const DXVEC opaque = Placement(1, 2), clear = Placement(3, 2);
+    EXPECT_EQ(one->PointPick(&opaque, &index, &picked), S_OK);
+    EXPECT_EQ(index, 0u);
+    EXPECT_EQ(picked.u.D[DXB_X], 1);
+    EXPECT_EQ(picked.u.D[DXB_Y], 2);
+    EXPECT_EQ(one->PointPick(&clear, &index, &picked), S_FALSE);
+
+    auto two = Make(1, nullptr, 2, 2, DXBOF_SAME_SIZE_INPUTS | DXBOF_CENTER_INPUTS);
+    ASSERT_EQ(two->Setup(inputs, 2, &output, 1, 0), S_OK);
+    EXPECT_EQ(two->InputSurface(0), big.Get()) << "an input of the common size stays itself";
+    EXPECT_NE(two->InputSurface(1), small.Get());
+    EXPECT_TRUE(bnds::Equal(two->InputBounds(1), bnds::Discrete(0, 4, 0, 4)));
+    std::vector<DXPMSAMPLE> dot(4, DXPMSAMPLE{0, 0, 0, 0});
+    dot[0] = DXPMSAMPLE{1, 2, 3, 255};
+    Fill(small.Get(), 2, 2, dot);
+    EXPECT_EQ(Samples(two->InputSurface(1), 4, 4)[1 * 4 + 1], dot[0]) << "centred: at (1, 1)";
+
+    auto whole = Make(2, output);
+    whole->Undivided();
+    EXPECT_EQ(whole->Execute(nullptr, nullptr, nullptr), E_FAIL);
+    EXPECT_TRUE(whole->pieces.empty()) << "no band work on the undivided path";
 }

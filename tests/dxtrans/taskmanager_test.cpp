@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <latch>
 #include <set>
 #include <thread>
@@ -106,16 +107,23 @@ TEST(TaskManager, RunsTasksAtOnceUpToItsLimit) {
             0, nullptr});
     EXPECT_EQ(tm->ScheduleTasks(info.data(), nullptr, nullptr, 4, INFINITE), S_OK);
 
-    EXPECT_EQ(tm->SetConcurrencyLimit(1), S_OK); // now no two overlap
-    static std::atomic<int> now{0}, overlaps{0};
-    info.assign(8, {[](void*, BOOL*) {
-                        overlaps += ++now > 1;
-                        std::this_thread::yield();
+    // Under a limit of two, each task waits (a while at most) for a third to join it: with the
+    // limit kept none ever does, and without it the pool's four threads would bring one.
+    EXPECT_EQ(tm->SetConcurrencyLimit(2), S_OK);
+    static std::atomic<int> now{0}, peak{0};
+    info.assign(4, {[](void*, BOOL*) {
+                        const int at = ++now;
+                        for (int seen = peak; seen < at && !peak.compare_exchange_weak(seen, at);) {
+                        }
+                        const auto until =
+                            std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+                        while (now < 3 && std::chrono::steady_clock::now() < until)
+                            std::this_thread::yield();
                         --now;
                     },
                     nullptr, nullptr, 0, nullptr});
-    EXPECT_EQ(tm->ScheduleTasks(info.data(), nullptr, nullptr, 8, INFINITE), S_OK);
-    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(tm->ScheduleTasks(info.data(), nullptr, nullptr, 4, INFINITE), S_OK);
+    EXPECT_EQ(peak, 2);
 }
 
 TEST(TaskManager, ConcurrentCallersShareThePool) {

@@ -6,14 +6,15 @@
 #
 #   scripts/fresh-check.sh
 #
-# Environment: FRESH_ROOT where the root goes (default build/fresh-root; made anew each run),
-# FRESH_COMMANDS the make targets to run (default "demo test").
+# Environment: FRESH_ROOT where the root goes (default /var/tmp/velmora-fresh-root, outside the
+# tree it mounts; made anew each run and removed after it unless FRESH_KEEP=1), FRESH_COMMANDS the
+# make targets to run (default "demo test").
 # Logs: build/fresh-check/<target>.log.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
 repo=$PWD
-root=${FRESH_ROOT:-$repo/build/fresh-root}
+root=${FRESH_ROOT:-/var/tmp/velmora-fresh-root}
 logs=$repo/build/fresh-check
 read -r -a commands <<<"${FRESH_COMMANDS:-demo test}"
 
@@ -32,7 +33,11 @@ unmount_all() {
     mounted | sort -r | while read -r m; do umount -l "$m"; done
 }
 mounted() { findmnt -rn -o TARGET | grep -F "$root/" || true; }
-trap unmount_all EXIT
+finish() {
+    unmount_all
+    [ "${FRESH_KEEP:-0}" = 1 ] || rm -rf --one-file-system "$root"
+}
+trap finish EXIT
 unmount_all
 if [ -n "$(mounted)" ]; then
     echo "fresh-check.sh: something is still mounted under $root" >&2

@@ -94,6 +94,7 @@ public:
 
     double effectSeconds = 0;
     std::string matteLabel;
+    bool usageError = false; // the failure was the command line's
 
 private:
     bool Configure(const ApplyOptions& options, std::string* error) {
@@ -120,6 +121,7 @@ private:
             }
             matte.label = presets[0].name + " (" + FormatColour(presets[0].props) + ")";
         } else if (!ParseMatte(options.matte, presets, &matte, error)) {
+            usageError = true;
             return false;
         }
         matteLabel = matte.label;
@@ -161,12 +163,17 @@ int RunApply(const ApplyOptions& options) {
     std::string error;
     std::error_code ec;
     const fs::path input(options.input), output(options.output);
+    const bool fromPipe = options.input == "-", toPipe = options.output == "-";
     const auto inputStatus = fs::status(input, ec);
-    if (!fs::exists(inputStatus)) {
+    if (!fromPipe && !fs::exists(inputStatus)) {
         Error(options.input + ": no such file or directory");
         return 1;
     }
-    const bool sequence = fs::is_directory(inputStatus);
+    const bool sequence = !fromPipe && fs::is_directory(inputStatus);
+    if (sequence && toPipe) {
+        Error("- writes one PNG; a folder of frames needs an OUTPUT folder");
+        return 2;
+    }
 
     std::vector<Frame> frames;
     if (sequence) {
@@ -188,7 +195,19 @@ int RunApply(const ApplyOptions& options) {
             return 1;
         }
     } else {
-        fs::path target = fs::is_directory(output) ? output / input.filename() : output;
+        if (fromPipe && !toPipe && fs::is_directory(output)) {
+            Error(options.output + ": a folder; name the output file");
+            return 2;
+        }
+        fs::path target = !toPipe && fs::is_directory(output) ? output / input.filename() : output;
+        if (!toPipe && !IsPngName(target)) {
+            Error(target.string() + ": not a .png name; the output is written as PNG");
+            return 2;
+        }
+        if (toPipe && ::isatty(STDOUT_FILENO)) {
+            Error("- would write a PNG to the terminal; redirect standard output");
+            return 2;
+        }
         frames.push_back({options.input, target.string()});
     }
 
@@ -196,7 +215,7 @@ int RunApply(const ApplyOptions& options) {
     Renderer renderer;
     if (!source.Open(options.verbose, &error) || !renderer.Init(source, options, &error)) {
         Error(error);
-        return 1;
+        return renderer.usageError ? 2 : 1;
     }
     if (options.verbose)
         std::fprintf(stderr, "velmora: matte %s\n", renderer.matteLabel.c_str());
@@ -209,7 +228,7 @@ int RunApply(const ApplyOptions& options) {
             Error(error);
             return 1;
         }
-    } else if (!single.Open(frames[0].name, &error)) {
+    } else if (!toPipe && !single.Open(frames[0].name, &error)) {
         Error(error);
         return 1;
     }
@@ -249,11 +268,13 @@ int RunApply(const ApplyOptions& options) {
             if (!renderer.Run(image, &why))
                 return fail(f.input + ": " + why);
             const bool ok = sequence ? WriteStaged(stage.PathOf(f.name), image, &why)
-                                     : WritePng(single.stream(), image, &why);
+                                     : WritePng(toPipe ? stdout : single.stream(), image, &why);
             if (!ok)
-                return fail(
-                    (sequence ? fs::path(options.output) / f.name : fs::path(f.name)).string() +
-                    ": cannot write: " + why);
+                return fail((sequence ? fs::path(options.output) / f.name
+                             : toPipe ? fs::path("standard output")
+                                      : fs::path(f.name))
+                                .string() +
+                            ": cannot write: " + why);
             std::lock_guard lock(mutex);
             width = image.width, height = image.height;
             ++done;
@@ -279,7 +300,7 @@ int RunApply(const ApplyOptions& options) {
         std::vector<std::string> names;
         for (const auto& f : frames)
             names.push_back(f.name);
-        const bool ok = sequence ? stage.Commit(names, &error) : single.Commit(&error);
+        const bool ok = sequence ? stage.Commit(names, &error) : toPipe || single.Commit(&error);
         if (!ok)
             fail(error);
     }

@@ -21,6 +21,11 @@ using velmora::com::ComPtr;
 namespace velmora::host {
 namespace {
 
+// A registry file that does not parse is never written again: the user has to mend it.
+std::string RegistryRecovery() {
+    return " (mend that line, or move the file away and run 'velmora register' to start anew)";
+}
+
 constexpr const char* kModuleName = "libvelmora.so";
 
 template <class I>
@@ -56,17 +61,25 @@ int HexValue(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// #RRGGBB, #RGB, #AARRGGBB, and the same digits with 0x or nothing before them.
 bool ParseHexColour(const std::string& text, FilterProps* out) {
-    if (text.size() != 7 && text.size() != 9)
+    std::string digits = text;
+    if (digits.rfind('#', 0) == 0)
+        digits.erase(0, 1);
+    else if (digits.rfind("0x", 0) == 0 || digits.rfind("0X", 0) == 0)
+        digits.erase(0, 2);
+    if (digits.size() == 3 && text[0] == '#')
+        digits = {digits[0], digits[0], digits[1], digits[1], digits[2], digits[2]};
+    if (digits.size() != 6 && digits.size() != 8)
         return false;
     std::uint32_t v = 0;
-    for (size_t i = 1; i < text.size(); ++i) {
-        int d = HexValue(text[i]);
+    for (char c : digits) {
+        int d = HexValue(c);
         if (d < 0)
             return false;
         v = v << 4 | static_cast<std::uint32_t>(d);
     }
-    if (text.size() == 7)
+    if (digits.size() == 6)
         v |= 0xFF000000u;
     *out = FilterProps{static_cast<BYTE>(v >> 24), static_cast<BYTE>(v >> 16),
                        static_cast<BYTE>(v >> 8), static_cast<BYTE>(v)};
@@ -101,6 +114,13 @@ std::string ModuleBesideProgram() {
     return (self.parent_path() / kModuleName).string();
 }
 
+bool IsRegistered() {
+    std::string server;
+    return velmora::registry::ReadString(
+        HKEY_CLASSES_ROOT,
+        "CLSID\\" + velmora::com::GuidToString(CLSID_Velmora) + "\\InprocServer32", "", &server);
+}
+
 bool RegisterModule(bool unregister, std::string* modulePath, std::string* error) {
     *modulePath = ModuleBesideProgram();
     HMODULE module = LoadLibraryA(modulePath->c_str());
@@ -113,7 +133,8 @@ bool RegisterModule(bool unregister, std::string* modulePath, std::string* error
     HRESULT hr = call ? call() : CO_E_ERRORINDLL;
     if (FAILED(hr)) {
         std::string why = velmora::registry::LastError();
-        *error = std::string(entry) + " failed (" + Hex(hr) + ")" + (why.empty() ? "" : ": " + why);
+        *error = std::string(entry) + " failed (" + Hex(hr) + ")" +
+                 (why.empty() ? "" : ": " + why + RegistryRecovery());
     }
     FreeLibrary(module);
     return SUCCEEDED(hr);
@@ -152,7 +173,7 @@ bool EffectSource::Open(bool verbose, std::string* error) {
     }
     std::string why = velmora::registry::LastError();
     if (!why.empty()) {
-        *error = "the registry cannot be read: " + why;
+        *error = "the registry cannot be read: " + why + RegistryRecovery();
         return false;
     }
     const std::string path = ModuleBesideProgram();
@@ -221,15 +242,7 @@ bool ReadPresets(IUnknown* effect, std::vector<Preset>* presets, std::string* er
 
 bool ParseMatte(const std::string& text, const std::vector<Preset>& presets, Matte* matte,
                 std::string* error) {
-    if (!text.empty() && text[0] == '#') {
-        if (!ParseHexColour(text, &matte->colour)) {
-            *error = "bad matte colour '" + text + "': use #RRGGBB or #AARRGGBB";
-            return false;
-        }
-        matte->isPreset = false;
-        matte->label = FormatColour(matte->colour);
-        return true;
-    }
+    // Presets first, by name or by index; then colours.
     const std::string wanted = Lower(text);
     std::string names;
     for (size_t i = 0; i < presets.size(); ++i) {
@@ -237,7 +250,7 @@ bool ParseMatte(const std::string& text, const std::vector<Preset>& presets, Mat
         std::string bare = name;
         bare.erase(std::remove(bare.begin(), bare.end(), '('), bare.end());
         bare.erase(std::remove(bare.begin(), bare.end(), ')'), bare.end());
-        if (wanted == name || wanted == bare) {
+        if (wanted == name || wanted == bare || wanted == std::to_string(i)) {
             matte->isPreset = true;
             matte->preset = static_cast<LONG>(i);
             matte->colour = presets[i].props;
@@ -246,7 +259,13 @@ bool ParseMatte(const std::string& text, const std::vector<Preset>& presets, Mat
         }
         names += (i ? ", " : "") + presets[i].name;
     }
-    *error = "unknown matte '" + text + "': use a preset (" + names + ") or #RRGGBB / #AARRGGBB";
+    if (ParseHexColour(text, &matte->colour)) {
+        matte->isPreset = false;
+        matte->label = FormatColour(matte->colour);
+        return true;
+    }
+    *error = "unknown matte '" + text + "': use a preset (" + names +
+             ", or its index) or a colour #RRGGBB, #RGB or #AARRGGBB";
     return false;
 }
 

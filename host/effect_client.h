@@ -14,6 +14,9 @@ namespace velmora::host {
 // The module installed beside this program.
 std::string ModuleBesideProgram();
 
+// Whether the registry names a server for the effect.
+bool IsRegistered();
+
 // Loads the module beside the program and calls DllRegisterServer or DllUnregisterServer.
 bool RegisterModule(bool unregister, std::string* modulePath, std::string* error);
 
@@ -51,7 +54,9 @@ struct Preset {
 // The effect's presets, read through IStaticFilterPreset (each one applied to read its colour).
 bool ReadPresets(IUnknown* effect, std::vector<Preset>* presets, std::string* error);
 
-// A preset name (without case; "default" also names "(Default)"), #RRGGBB or #AARRGGBB.
+// A preset's name (without case; "default" also names "(Default)") or index, or a colour:
+// #RRGGBB, #RGB, #AARRGGBB, or six or eight hex digits alone or after 0x. False with a reason:
+// a command-line error.
 bool ParseMatte(const std::string& text, const std::vector<Preset>& presets, Matte* matte,
                 std::string* error);
 

@@ -1,4 +1,5 @@
 // velmora: the command-line host. It reaches the effect only through COM.
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -17,45 +18,110 @@
 
 namespace {
 
-constexpr const char* kUsage = R"(usage: velmora COMMAND [OPTIONS]
+constexpr const char* kUsage =
+    R"(usage: velmora [-v] COMMAND [OPTIONS]   (velmora COMMAND --help for one)
 
   register      register the module installed beside this program
   unregister    remove that registration
   presets       list the effect's presets: index, name and colour (#AARRGGBB)
-  apply [--matte M | --settings FILE] [--threads N] INPUT OUTPUT
-                take the matte colour out of a PNG file, or of every PNG file of a folder
-                (OUTPUT is then a folder); M is a preset name or #RRGGBB / #AARRGGBB
-  settings [FILE] [--matte M] [--screenshot PNG]
-                edit the matte colour on the settings page and save it to FILE on OK
-                (.stg: compound file; other names: the 4-byte record); with --matte and no
-                --screenshot, write FILE without opening a window
-  sample [--frames N] [--size WxH] FOLDER
-                write a synthetic clip matted against green to try the effect on
+  apply         take the matte colour out of a PNG file, or of every PNG file of a folder
+  settings      edit the matte colour on the settings page and save it to a file
+  sample        write a synthetic clip matted against green to try the effect on
 
   --verbose, -v say how the effect was found and how fast it ran
+  --version     the program's version
   --help, -h    this text
 
-The registry is the file $VELMORA_REGISTRY, else $XDG_DATA_HOME/velmora/registry.reg.
+The registry is the file $VELMORA_REGISTRY, else $XDG_DATA_HOME/velmora/registry.reg
+($HOME/.local/share/velmora/registry.reg without XDG_DATA_HOME).
 )";
+
+constexpr const char* kMatteHelp = R"help(
+M is a preset: its name without case ("(Default)" or default, Green, Blue) or its index (0,
+1, 2); or a colour: #RRGGBB, #RGB, #AARRGGBB, RRGGBB, 0xRRGGBB (the form ffmpeg's frei0r filter
+takes). Preset names come before colour names: green is the preset #00FF00, not the web colour
+# 008000. A colour's alpha is kept in the record but the rule uses only red, green and blue.
+)help";
+
+struct Command {
+    const char* name;
+    const char* usage; // what follows "velmora NAME"
+    const char* help;
+    std::vector<std::string> valued; // options that take a value
+    size_t minArgs, maxArgs;
+};
+
+const Command kCommands[] = {
+    {"register",
+     "",
+     "Registers the module installed beside this program (DllRegisterServer) in the registry.\n",
+     {},
+     0,
+     0},
+    {"unregister", "", "Removes the module's registration (DllUnregisterServer).\n", {}, 0, 0},
+    {"presets", "", "Lists the effect's presets: index, name and colour (#AARRGGBB).\n", {}, 0, 0},
+    {"apply",
+     "[--matte M | --settings FILE] [--threads N] INPUT OUTPUT",
+     "Takes the matte colour out of a PNG file, or of every *.png (any case, not in subfolders)\n"
+     "of a folder; OUTPUT is then a folder, written whole or not at all. - as INPUT or OUTPUT\n"
+     "reads or writes one PNG on standard input or output. OUTPUT names must end in .png.\n\n"
+     "  --matte M        the matte colour (default: preset 0, opaque black)\n"
+     "  --settings FILE  the matte from a file saved by velmora settings\n"
+     "  --threads N      worker threads, 1 to 64; 0 or none: one per CPU\n",
+     {"--matte", "--settings", "--threads"},
+     2,
+     2},
+    {"settings",
+     "[FILE] [--matte M] [--screenshot PNG]",
+     "Opens the settings page on an effect (loaded from FILE if it exists); OK saves it to FILE\n"
+     "(.stg: compound file; other names: the 4-byte record), or prints the colour without FILE.\n\n"
+     "  --matte M         start from this matte; without --screenshot, write FILE without a "
+     "window\n"
+     "  --screenshot PNG  render the frame with the page to PNG and exit\n",
+     {"--matte", "--screenshot"},
+     0,
+     1},
+    {"sample",
+     "[--frames N] [--size WxH] [--threads N] FOLDER",
+     "Writes a synthetic clip matted against green (frame_0001.png ...) into FOLDER, replacing\n"
+     "the frames of an earlier clip there.\n\n"
+     "  --frames N   1 to 100000 (default 48)\n"
+     "  --size WxH   each from 16 to 16384 (default 1920x1080)\n"
+     "  --threads N  worker threads, 1 to 64; 0 or none: one per CPU\n",
+     {"--frames", "--size", "--threads"},
+     1,
+     1},
+};
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "velmora: %s (velmora --help lists the commands)\n", message.c_str());
     return 2;
 }
 
+void PrintHelp(const Command& c) {
+    std::printf("usage: velmora %s%s%s\n\n%s", c.name, *c.usage ? " " : "", c.usage, c.help);
+    if (std::find(c.valued.begin(), c.valued.end(), "--matte") != c.valued.end())
+        std::fputs(kMatteHelp, stdout);
+}
+
 struct Args {
     std::vector<std::string> positional;
     std::map<std::string, std::string> values; // options with a value
     bool verbose = false;
+    bool help = false;
 };
 
-// Options with a value, per command; anything else starting with '-' is an error.
-bool Parse(int argc, char** argv, const std::vector<std::string>& valued, Args* args,
+// The command's arguments from argv[first]; anything else starting with '-' is an error.
+bool Parse(int argc, char** argv, int first, const Command& command, Args* args,
            std::string* error) {
-    for (int i = 2; i < argc; ++i) {
+    for (int i = first; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--verbose" || a == "-v") {
             args->verbose = true;
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            args->help = true;
             continue;
         }
         if (a == "--") {
@@ -69,11 +135,9 @@ bool Parse(int argc, char** argv, const std::vector<std::string>& valued, Args* 
             if (auto eq = a.find('='); eq != std::string::npos) {
                 name = a.substr(0, eq), value = a.substr(eq + 1), inline_ = true;
             }
-            bool known = false;
-            for (const auto& v : valued)
-                known |= v == name;
-            if (!known) {
-                *error = "unknown option " + name + " for '" + argv[1] + "'";
+            if (std::find(command.valued.begin(), command.valued.end(), name) ==
+                command.valued.end()) {
+                *error = "unknown option " + name + " for '" + command.name + "'";
                 return false;
             }
             if (!inline_) {
@@ -82,6 +146,10 @@ bool Parse(int argc, char** argv, const std::vector<std::string>& valued, Args* 
                     return false;
                 }
                 value = argv[++i];
+            }
+            if (value.empty()) {
+                *error = name + " needs a value";
+                return false;
             }
             args->values[name] = value;
             continue;
@@ -102,6 +170,11 @@ bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned* 
 
 int Register(bool unregister) {
     std::string module, error;
+    if (unregister && !velmora::host::IsRegistered() && velmora::registry::LastError().empty()) {
+        std::printf("nothing to unregister: the effect is not registered in %s\n",
+                    velmora::registry::FilePath().c_str());
+        return 0;
+    }
     if (!velmora::host::RegisterModule(unregister, &module, &error)) {
         std::fprintf(stderr, "velmora: %s\n", error.c_str());
         return 1;
@@ -143,58 +216,78 @@ int Presets(const Args& args) {
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     velmora::host::RemoveTemporaryFilesOnSignals(); // before any thread starts
-    if (argc < 2)
-        return Usage("no command given");
-    const std::string command = argv[1];
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kUsage, stdout);
-        return 0;
+    bool verbose = false;
+    int at = 1;
+    for (; at < argc && argv[at][0] == '-'; ++at) {
+        const std::string a = argv[at];
+        if (a == "--verbose" || a == "-v") {
+            verbose = true;
+        } else if (a == "--version") {
+            std::printf("velmora %s\n", VELMORA_VERSION);
+            return 0;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            return Usage("unknown option " + a);
+        }
     }
-    std::vector<std::string> valued;
-    if (command == "apply")
-        valued = {"--matte", "--settings", "--threads"};
-    else if (command == "settings")
-        valued = {"--matte", "--screenshot"};
-    else if (command == "sample")
-        valued = {"--frames", "--size", "--threads"};
-    else if (command != "register" && command != "unregister" && command != "presets")
-        return Usage("unknown command '" + command + "'");
+    if (at == argc)
+        return Usage("no command given");
+    std::string name = argv[at++];
+    const bool helpCommand = name == "help";
+    if (helpCommand) {
+        if (at == argc) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        name = argv[at++];
+    }
+    const Command* command = nullptr;
+    for (const auto& c : kCommands)
+        if (name == c.name)
+            command = &c;
+    if (!command)
+        return Usage("unknown command '" + name + "'");
 
     Args args;
     std::string error;
-    if (!Parse(argc, argv, valued, &args, &error))
+    if (!Parse(argc, argv, at, *command, &args, &error))
         return Usage(error);
-    auto value = [&](const char* name) {
-        auto it = args.values.find(name);
+    if (args.help || helpCommand) {
+        PrintHelp(*command);
+        return 0;
+    }
+    args.verbose |= verbose;
+    if (args.positional.size() < command->minArgs || args.positional.size() > command->maxArgs)
+        return Usage(std::string("usage: velmora ") + command->name + (*command->usage ? " " : "") +
+                     command->usage);
+    auto value = [&](const char* option) {
+        auto it = args.values.find(option);
         return it == args.values.end() ? std::string() : it->second;
     };
+    unsigned threads = 0;
+    if (args.values.count("--threads") && !ParseCount(value("--threads"), 0, 64, &threads))
+        return Usage("--threads wants a count from 0 to 64 (0: one per CPU)");
 
-    if (command == "register" || command == "unregister" || command == "presets") {
-        if (!args.positional.empty())
-            return Usage("'" + command + "' takes no arguments");
-        return command == "presets" ? Presets(args) : Register(command == "unregister");
-    }
-    if (command == "apply") {
+    if (name == "register" || name == "unregister")
+        return Register(name == "unregister");
+    if (name == "presets")
+        return Presets(args);
+    if (name == "apply") {
         velmora::host::ApplyOptions o;
-        if (args.positional.size() != 2)
-            return Usage("apply needs INPUT and OUTPUT");
         o.input = args.positional[0];
         o.output = args.positional[1];
         o.matte = value("--matte");
         o.settings = value("--settings");
+        o.threads = threads;
         o.verbose = args.verbose;
-        if (args.values.count("--matte") && o.matte.empty())
-            return Usage("--matte needs a value");
         if (!o.matte.empty() && !o.settings.empty())
             return Usage("use either --matte or --settings, not both");
-        if (args.values.count("--threads") && !ParseCount(value("--threads"), 1, 256, &o.threads))
-            return Usage("--threads wants a count from 1 to 256");
         return velmora::host::RunApply(o);
     }
-    if (command == "settings") {
+    if (name == "settings") {
         velmora::host::SettingsOptions o;
-        if (args.positional.size() > 1)
-            return Usage("settings takes at most one FILE");
         if (!args.positional.empty())
             o.file = args.positional[0];
         o.matte = value("--matte");
@@ -202,15 +295,11 @@ int main(int argc, char** argv) {
         o.verbose = args.verbose;
         return velmora::host::RunSettings(o);
     }
-    // sample
-    velmora::host::SampleOptions o;
-    if (args.positional.size() != 1)
-        return Usage("sample needs a FOLDER");
+    velmora::host::SampleOptions o; // sample
     o.folder = args.positional[0];
+    o.threads = threads;
     if (args.values.count("--frames") && !ParseCount(value("--frames"), 1, 100000, &o.frames))
         return Usage("--frames wants a count from 1 to 100000");
-    if (args.values.count("--threads") && !ParseCount(value("--threads"), 1, 256, &o.threads))
-        return Usage("--threads wants a count from 1 to 256");
     if (args.values.count("--size")) {
         const std::string s = value("--size");
         auto x = s.find('x');

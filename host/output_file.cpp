@@ -108,6 +108,48 @@ std::string Reason(const std::string& path, const char* what, int err) {
     return path + ": " + what + ": " + std::strerror(err);
 }
 
+// Creates the missing folders of folder, outermost first, each recorded for removal until
+// KeepFolders or RemoveFolders.
+bool CreateFolders(const fs::path& folder, std::vector<int>* created, std::string* error) {
+    std::error_code ec;
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        std::lock_guard tracking(Tracking().lock);
+        if (::mkdir(it->c_str(), 0777) != 0) {
+            if (errno == EEXIST && fs::is_directory(*it, ec))
+                continue; // made by someone else meanwhile
+            *error = Reason(it->string(), "cannot create the folder", errno);
+            return false;
+        }
+        PauseForTest("folder");
+        created->push_back(Track(it->string(), Kind::CreatedFolder));
+    }
+    return true;
+}
+
+// The folders are the user's now.
+void KeepFolders(std::vector<int>* created) {
+    for (int id : *created)
+        Untrack(id);
+    created->clear();
+}
+
+// Removes the folders again (innermost first, only while empty).
+void RemoveFolders(std::vector<int>* created) {
+    std::lock_guard tracking(Tracking().lock);
+    for (auto it = created->rbegin(); it != created->rend(); ++it) {
+        auto& [path, kind] = Tracking().paths.at(*it);
+        Remove(path, kind);
+        Untrack(*it);
+    }
+    created->clear();
+}
+
 // Temporary names: ".<target>.velmora-XXXXXX" beside a target file, ".velmora-XXXXXX" for a
 // staging folder inside a destination folder.
 constexpr const char* kTempTag = ".velmora-";
@@ -169,6 +211,8 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     Discard();
     path_ = path;
     std::filesystem::path p(path);
+    if (!CreateFolders(p.parent_path(), &created_, error))
+        return false;
     // Hidden, beside the target, so the rename stays on one file system.
     const std::string prefix = "." + p.filename().string() + kTempTag;
     RemoveAbandoned(p.parent_path().string(), prefix, false);
@@ -245,6 +289,7 @@ bool OutputFile::Commit(std::string* error) {
         }
         Untrack(tracked_);
         tracked_ = -1;
+        KeepFolders(&created_);
     }
     temp_.clear();
     if (lock_ >= 0) {
@@ -275,6 +320,7 @@ void OutputFile::Discard() {
     }
     Untrack(tracked_);
     tracked_ = -1;
+    RemoveFolders(&created_);
 }
 
 StagingDirectory::~StagingDirectory() {
@@ -289,24 +335,9 @@ bool StagingDirectory::Create(const std::string& destination, std::string* error
         *error = destination + ": not a folder";
         return false;
     }
-    // The missing folders, outermost first; each is this run's until the commit.
-    std::vector<fs::path> missing;
-    for (fs::path p = destination; !p.empty() && !fs::exists(p, ec); p = p.parent_path()) {
-        missing.push_back(p);
-        if (p == p.parent_path())
-            break;
-    }
-    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        std::lock_guard tracking(Tracking().lock);
-        if (::mkdir(it->c_str(), 0777) != 0) {
-            if (errno == EEXIST && fs::is_directory(*it, ec))
-                continue; // made by someone else meanwhile
-            *error = Reason(it->string(), "cannot create the folder", errno);
-            Discard();
-            return false;
-        }
-        PauseForTest("folder");
-        created_.push_back(Track(it->string(), Kind::CreatedFolder));
+    if (!CreateFolders(destination, &created_, error)) {
+        Discard();
+        return false;
     }
     RemoveAbandoned(destination, kTempTag, true);
     for (int attempt = 0; stageLock_ < 0 && attempt < 100; ++attempt) {
@@ -356,9 +387,7 @@ bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string
         ::fsync(dfd);
         ::close(dfd);
     }
-    for (int id : created_) // the user's now
-        Untrack(id);
-    created_.clear();
+    KeepFolders(&created_);
     Discard();
     return true;
 }
@@ -375,13 +404,7 @@ void StagingDirectory::Discard() {
     }
     Untrack(tracked_);
     tracked_ = -1;
-    std::lock_guard tracking(Tracking().lock);
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
-        auto& [path, kind] = Tracking().paths.at(*it);
-        Remove(path, kind);
-        Untrack(*it);
-    }
-    created_.clear();
+    RemoveFolders(&created_);
 }
 
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size,

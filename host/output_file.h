@@ -19,7 +19,7 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the temporary file for path. False with a one-line reason.
+    // Creates the temporary file for path, and the folders it needs. False with a one-line reason.
     bool Open(const std::string& path, std::string* error);
     std::FILE* stream() const { return file_; }
     // Flushes, syncs and closes the temporary file; it still has its temporary name.
@@ -36,6 +36,7 @@ private:
     std::FILE* file_ = nullptr;
     int lock_ = -1; // the temporary file, locked until it is renamed or removed
     int tracked_ = -1;
+    std::vector<int> created_; // the target's folders this run made, outermost first
 };
 
 // A hidden folder inside a destination folder where a whole sequence is written first; Commit

@@ -94,10 +94,12 @@ bool ReadBody(png_structp png, png_infop info, Image* image, std::string* conver
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
     if (bitDepth != 8 || colorType != PNG_COLOR_TYPE_RGB_ALPHA)
         *converted = Describe(colorType, bitDepth, trns);
-    if (std::uint64_t{width} * height > kMaxPngPixels) {
+    if (width > kMaxPngSide || height > kMaxPngSide ||
+        std::uint64_t{width} * height > kMaxPngPixels) {
         char message[128];
-        std::snprintf(message, sizeof message, "%u x %u pixels; at most %llu",
-                      static_cast<unsigned>(width), static_cast<unsigned>(height),
+        std::snprintf(message, sizeof message,
+                      "%u x %u pixels; the most is %u on a side and %llu in all",
+                      static_cast<unsigned>(width), static_cast<unsigned>(height), kMaxPngSide,
                       static_cast<unsigned long long>(kMaxPngPixels));
         static_cast<ErrorSink*>(png_get_error_ptr(png))->tooLarge = true;
         png_error(png, message);
@@ -181,14 +183,20 @@ bool WriteBody(png_structp png, png_infop info, const Image& image) {
 }
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const {
+        if (f != stdin)
+            std::fclose(f);
+    }
 };
 
 } // namespace
 
-bool ReadPng(const std::string& path, Image* image, std::string* converted, std::string* error) {
+bool ReadPng(const std::string& name, Image* image, std::string* converted, std::string* error) {
     converted->clear();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const bool standardInput = name == "-";
+    const std::string path = standardInput ? "standard input" : name;
+    std::unique_ptr<std::FILE, FileCloser> file(standardInput ? stdin
+                                                              : std::fopen(name.c_str(), "rb"));
     if (!file) {
         *error = path + ": " + std::strerror(errno);
         return false;
@@ -209,8 +217,8 @@ bool ReadPng(const std::string& path, Image* image, std::string* converted, std:
         return false;
     }
     png_set_error_fn(png, &sink, OnError, OnWarning);
-    // A crafted header must not make us allocate gigabytes.
-    png_set_user_limits(png, 1u << 16, 1u << 16);
+    // The size limit is ours (kMaxPngPixels), checked before any sample memory is taken.
+    png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
     const bool ok = ReadBody(png, info, image, converted);
     png_destroy_read_struct(&png, &info, nullptr);
     if (!ok) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <thread>
 
 #include "output_file.h"
@@ -178,6 +179,14 @@ int RunSample(const SampleOptions& o) {
     if (failed) {
         std::fprintf(stderr, "velmora: %s\n", firstError.c_str());
         return 1;
+    }
+    // Frames of an earlier, longer clip would read as part of this one.
+    static const std::regex ours("frame_([0-9]{4,9})\\.png");
+    for (const auto& entry : fs::directory_iterator(o.folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        std::smatch m;
+        if (std::regex_match(name, m, ours) && std::stoul(m[1]) > o.frames)
+            fs::remove(entry.path(), ec);
     }
     return 0;
 }

@@ -44,9 +44,13 @@ int RunSettings(const SettingsOptions& o) {
     if (!o.matte.empty()) {
         std::vector<Preset> presets;
         Matte matte;
-        if (!ReadPresets(effect.Get(), &presets, &error) ||
-            !ParseMatte(o.matte, presets, &matte, &error) ||
-            !ApplyMatte(effect.Get(), matte, &error))
+        if (!ReadPresets(effect.Get(), &presets, &error))
+            return Fail(error);
+        if (!ParseMatte(o.matte, presets, &matte, &error)) {
+            Fail(error);
+            return 2;
+        }
+        if (!ApplyMatte(effect.Get(), matte, &error))
             return Fail(error);
         if (o.screenshot.empty()) { // no window: the file is the point
             if (o.file.empty())

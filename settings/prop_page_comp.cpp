@@ -64,6 +64,7 @@ PropPageComp::PropPageComp(void* parentNativeWindow)
       callbackContext(nullptr), props{0xff, 0, 0, 0}, backgroundColour(240, 240, 240),
       sliderLookAndFeel(nullptr), bannerButton(nullptr), pluginLogo(nullptr) {
     setOpaque(true);
+    setWantsKeyboardFocus(true); // a click in the page makes Enter and Escape its own
     addToDesktop(0, parentNativeWindow);
 
     sliderLookAndFeel = new SliderLookAndFeel();
@@ -164,6 +165,10 @@ void PropPageComp::changeListenerCallback(juce::ChangeBroadcaster* source) {
     if (changeCallback != nullptr)
         changeCallback(callbackContext);
     repaint();
+}
+
+bool PropPageComp::keyPressed(const juce::KeyPress& key) {
+    return keyCallback != nullptr && keyCallback(callbackContext, key.getKeyCode());
 }
 
 void PropPageComp::buttonClicked(juce::Button* button) {

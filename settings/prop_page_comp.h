@@ -9,6 +9,8 @@
 #include "slider_look_and_feel.h"
 
 using ChangeCallback = void (*)(void* context);
+// A key the panel does not use itself (a juce::KeyPress code); true if someone took it.
+using KeyCallback = bool (*)(void* context, int keyCode);
 
 class PropPageComp : private GuiRuntimeUser,
                      public juce::Component,
@@ -23,6 +25,7 @@ public:
     ~PropPageComp() override;
 
     void setChangeCallback(ChangeCallback callback, void* context);
+    void setKeyCallback(KeyCallback callback) { keyCallback = callback; }
     void setFilterProps(const FilterProps& newProps);
     const FilterProps& getFilterProps() const { return props; }
     void updateSelector();
@@ -37,10 +40,12 @@ public:
     void resized() override;
     void changeListenerCallback(juce::ChangeBroadcaster* source) override;
     void buttonClicked(juce::Button* button) override;
+    bool keyPressed(const juce::KeyPress& key) override;
 
 private:
     cg::ColourSelector* colourSelector;
     ChangeCallback changeCallback;
+    KeyCallback keyCallback = nullptr;
     void* callbackContext;
     FilterProps props;
     juce::Colour backgroundColour;

@@ -84,6 +84,7 @@ HINSTANCE CVelmoraPP::ModuleInstance() const {
 HWND CVelmoraPP::Create(HWND parent) {
     m_pPanel = new PropPageComp(reinterpret_cast<void*>(parent));
     m_pPanel->setChangeCallback(&CVelmoraPP::OnPanelChange, this);
+    m_pPanel->setKeyCallback(&CVelmoraPP::OnPanelKey);
     m_hWndParent = parent;
     m_hWnd = static_cast<HWND>(m_pPanel->getWindowHandle());
 
@@ -157,4 +158,18 @@ LRESULT CVelmoraPP::PageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
 
 void CVelmoraPP::OnPanelChange(void* page) {
     static_cast<IPropertyPage*>(static_cast<CVelmoraPP*>(page))->Apply();
+}
+
+// Enter and Escape belong to the frame, as in any dialog: the site decides.
+bool CVelmoraPP::OnPanelKey(void* page, int keyCode) {
+    auto* self = static_cast<CVelmoraPP*>(page);
+    WPARAM key = 0;
+    if (keyCode == juce::KeyPress::returnKey)
+        key = VK_RETURN;
+    else if (keyCode == juce::KeyPress::escapeKey)
+        key = VK_ESCAPE;
+    if (!key || !self->m_pPageSite)
+        return false;
+    MSG msg{self->m_hWnd, WM_KEYDOWN, key, 0, 0, {0, 0}};
+    return self->m_pPageSite->TranslateAccelerator(&msg) == S_OK;
 }

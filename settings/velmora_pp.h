@@ -51,6 +51,7 @@ private:
     void UpdateFromEffect();
     static LRESULT PageWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     static void OnPanelChange(void* page);
+    static bool OnPanelKey(void* page, int keyCode);
 };
 
 namespace velmora {

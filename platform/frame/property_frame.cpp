@@ -19,7 +19,9 @@ juce::String ToJuce(LPCOLESTR s) {
 // What the pages see of the frame.
 class PageSite final : public com::SimpleObject<PageSite, IPropertyPageSite> {
 public:
-    explicit PageSite(std::function<void()> onDirty) : onDirty_(std::move(onDirty)) {}
+    // onKey: a key a page did not use (Enter, Escape); true if the frame took it.
+    PageSite(std::function<void()> onDirty, std::function<bool(WPARAM)> onKey)
+        : onDirty_(std::move(onDirty)), onKey_(std::move(onKey)) {}
     STDMETHOD(OnStatusChange)(DWORD flags) override {
         if ((flags & PROPPAGESTATUS_DIRTY) && onDirty_)
             onDirty_();
@@ -36,11 +38,20 @@ public:
             *unk = nullptr;
         return E_NOTIMPL; // pages here never ask for their container
     }
-    STDMETHOD(TranslateAccelerator)(MSG*) override { return S_FALSE; }
-    void Detach() { onDirty_ = nullptr; }
+    // As a dialog does: Enter is OK, Escape is Cancel.
+    STDMETHOD(TranslateAccelerator)(MSG* msg) override {
+        if (!msg)
+            return E_POINTER;
+        return msg->message == WM_KEYDOWN && onKey_ && onKey_(msg->wParam) ? S_OK : S_FALSE;
+    }
+    void Detach() {
+        onDirty_ = nullptr;
+        onKey_ = nullptr;
+    }
 
 private:
     std::function<void()> onDirty_;
+    std::function<bool(WPARAM)> onKey_;
 };
 
 } // namespace
@@ -165,6 +176,8 @@ struct PropertyFrame::Impl : private juce::Button::Listener, private juce::Chang
             x -= kMargin;
         }
         applyButton.setEnabled(false);
+        okButton.addShortcut(juce::KeyPress(juce::KeyPress::returnKey));
+        cancelButton.addShortcut(juce::KeyPress(juce::KeyPress::escapeKey));
         content.setSize(w + 2 * kMargin, buttonsY + kButtonHeight + kMargin);
 
         window = std::make_unique<Window>(caption, *this);
@@ -196,7 +209,16 @@ HRESULT PropertyFrame::Create(LPCOLESTR caption, ULONG objectCount, IUnknown** o
     for (ULONG i = 0; i < objectCount; ++i)
         impl->objects.emplace_back(objects[i]);
     Impl* raw = impl.get();
-    impl->site = new PageSite([raw] { raw->applyButton.setEnabled(true); });
+    impl->site = new PageSite([raw] { raw->applyButton.setEnabled(true); },
+                              [raw](WPARAM key) {
+                                  if (key != VK_RETURN && key != VK_ESCAPE)
+                                      return false;
+                                  // After the page's own key handling has unwound.
+                                  juce::MessageManager::callAsync([raw, key] {
+                                      raw->finish(key == VK_RETURN ? Result::ok : Result::cancel);
+                                  });
+                                  return true;
+                              });
 
     std::vector<IUnknown*> objectArray(objects, objects + objectCount);
     IUnknown* none = nullptr;

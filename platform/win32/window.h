@@ -9,7 +9,10 @@
 
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
+constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_COMMAND = 0x0111;
+constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr int GWLP_WNDPROC = -4;
 constexpr int GWLP_USERDATA = -21;
 constexpr int SW_HIDE = 0;

@@ -27,8 +27,9 @@ Window xWindow(const juce::Component& c) {
 }
 } // namespace
 
-bool pumpUntil(const std::function<bool()>& condition) {
-    const auto deadline = juce::Time::getMillisecondCounter() + patienceMs;
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline =
+        juce::Time::getMillisecondCounter() + (timeoutMs > 0 ? unsigned(timeoutMs) : patienceMs);
     while (!condition()) {
         if (juce::Time::getMillisecondCounter() > deadline)
             return false;

@@ -11,7 +11,7 @@
 namespace guitest {
 
 // False if the condition never held within a generous bound (a hung test, not a slow one).
-bool pumpUntil(const std::function<bool()>& condition);
+bool pumpUntil(const std::function<bool()>& condition, int timeoutMs = 0); // 0: the patience
 // Delivers every message posted so far.
 void flushMessages();
 

@@ -145,7 +145,7 @@ TEST_F(PageTest, OkAndCancelClose) {
     }
 }
 
-TEST_F(PageTest, RunModalTakesInputAtOnceAndDisablesOnlyTheOwner) {
+TEST_F(PageTest, RunModalTakesInputAtOnceDisablesOnlyTheOwnerAndEnterIsOk) {
     OpenFrame();
     const int before = proxy->sets;
     auto* view = guitest::find<cg::ColourSelector::ColourSpaceView>(*Panel()->getColourSelector());
@@ -155,8 +155,9 @@ TEST_F(PageTest, RunModalTakesInputAtOnceAndDisablesOnlyTheOwner) {
     auto modal = [&] { return !owner.isEnabled(); };
     // Low and to the left in the square: a dark, unsaturated colour, far from pure green.
     const auto at = OnScreen(*view, view->getLocalBounds().getRelativePoint(0.2f, 0.8f));
+    // Enter in the page, as in any dialog, is OK.
     guitest::Script script({{modal, [&] { input.click(at); }, [&] { return proxy->sets > before; }},
-                            {modal, [&] { frame->ok(); }}});
+                            {modal, [&] { input.key("Return"); }}});
     EXPECT_EQ(frame->runModal(static_cast<HWND>(owner.getWindowHandle())),
               PropertyFrame::Result::ok);
     EXPECT_TRUE(script.finished());

@@ -10,7 +10,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kW = 96, kH = 54, kFrames = 3;
+// A width that is no multiple of 16: ffmpeg pads such rows, which the frei0r interface cannot say.
+constexpr std::uint32_t kW = 30, kH = 20, kFrames = 3;
 
 class RealHosts : public ::testing::Test {
 protected:
@@ -62,9 +63,11 @@ TEST_F(RealHosts, FFmpeg) {
                          "-f",     "rawvideo", "-pix_fmt", "bgra",  (dir / out).string()},
                         environment);
     };
+    // The README's recipe: the width padded to 16 around the filter and cropped back after.
     for (auto [params, r, g, b] :
          {std::tuple{"0x00FF00", 0, 255, 0}, {"0x336699", 0x33, 0x66, 0x99}}) {
-        auto res = ffmpeg(std::string("frei0r=filter_name=velmora:filter_params=") + params,
+        auto res = ffmpeg("pad=ceil(iw/16)*16:ih,frei0r=filter_name=velmora:filter_params=" +
+                              std::string(params) + ",crop=" + std::to_string(kW) + ":ih:0:0",
                           "ff.raw", env);
         ASSERT_EQ(res.status, 0) << res.err;
         EXPECT_TRUE(e2e::ReadFile(dir / "ff.raw") == Expected(r, g, b)) << params;
@@ -101,22 +104,20 @@ TEST_F(RealHosts, Mlt) {
                    "description=frames\nwidth=" + std::to_string(kW) +
                        "\nheight=" + std::to_string(kH) +
                        "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
-                       "display_aspect_num=16\ndisplay_aspect_den=9\nframe_rate_num=25\n"
+                       "display_aspect_num=3\ndisplay_aspect_den=2\nframe_rate_num=24\n"
                        "frame_rate_den=1\ncolorspace=709\n");
-    // melt picks frames by the clock: under load it repeats or skips some, now and then ends
-    // successfully before its consumer wrote anything, or hangs (all seen without our filter
-    // too). So a run that wrote nothing or did not end is repeated, and every frame written must
-    // be one of the three frames unmatted exactly.
-    const std::string expected = Expected(0, 255, 0);
-    const size_t frameBytes = expected.size() / kFrames;
+    // The README's recipe: one picture per frame (pixbuf, ttl=1, out = count - 1), no audio.
+    // melt now and then ends before its consumer wrote anything, or hangs (seen without our
+    // filter too): such a run is repeated.
     const auto melt = [&](const std::map<std::string, std::string>& environment) {
         std::string out;
         for (int attempt = 0; attempt < 5 && out.empty(); ++attempt) {
             auto res =
                 e2e::Run({"melt", "-quiet", "-profile", (dir / "profile").string(),
-                          "avformat:" + (dir / "in_%02d.png").string(), "-attach", "frei0r.velmora",
+                          "pixbuf:" + (dir / "in_%02d.png").string(), "ttl=1",
+                          "out=" + std::to_string(kFrames - 1), "-attach", "frei0r.velmora",
                           "matte=#00ff00", "-consumer", "avformat:" + (dir / "melt.raw").string(),
-                          "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "real_time=-2"},
+                          "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "an=1", "real_time=-2"},
                          environment, 30);
             if (res.status == 128 + SIGKILL)
                 continue;
@@ -132,13 +133,6 @@ TEST_F(RealHosts, Mlt) {
     // never its own bytes passed off as a result.
     const std::string black = melt(WithoutModule());
     EXPECT_EQ(black, std::string(black.size(), '\0'));
-    const std::string out = melt(env);
-    ASSERT_GE(out.size(), expected.size());
-    ASSERT_EQ(out.size() % frameBytes, 0u);
-    for (size_t at = 0; at < out.size(); at += frameBytes) {
-        bool known = false;
-        for (size_t f = 0; f < kFrames && !known; ++f)
-            known = out.compare(at, frameBytes, expected, f * frameBytes, frameBytes) == 0;
-        ASSERT_TRUE(known) << "output frame " << at / frameBytes;
-    }
+    // Every frame in, every frame out, in order, each exactly the rule's.
+    EXPECT_TRUE(melt(env) == Expected(0, 255, 0));
 }

@@ -2,6 +2,8 @@
 // read-write pointers, the task manager, the surface and transform factories.
 #pragma once
 
+#include <cstddef>
+
 #include "../com/objidl.h"
 #include "../win32/event.h"
 
@@ -18,24 +20,39 @@ struct DXDBND {
     LONG Min;
     LONG Max; // exclusive
 };
+struct DXDBND64 {
+    LONGLONG Min;
+    LONGLONG Max;
+};
 struct DXCBND {
     float Min;
     float Max;
+};
+struct DXCBND64 {
+    double Min;
+    double Max;
 };
 struct DXBNDS {
     DXBNDTYPE eType;
     union {
         DXDBND D[4];
+        DXDBND64 LD[4];
         DXCBND C[4];
+        DXCBND64 LC[4];
     } u;
 };
 struct DXVEC {
     DXBNDTYPE eType;
     union {
         LONG D[4];
+        LONGLONG LD[4];
         float C[4];
+        double LC[4];
     } u;
 };
+// Bounds and vectors cross the interfaces by address: the 64-bit members fix their layout.
+static_assert(sizeof(DXBNDS) == 72 && offsetof(DXBNDS, u) == 8);
+static_assert(sizeof(DXVEC) == 40 && offsetof(DXVEC, u) == 8);
 
 // --- Samples: 32-bit ARGB, bytes blue, green, red, alpha in memory.
 struct DXSAMPLE {
@@ -56,10 +73,22 @@ enum DXSAMPLEFORMATENUM : DWORD {
     DXPF_5BITERROR = 0x00500000,
     DXPF_ERRORMASK = 0x00700000,
     DXPF_NONSTANDARD = 0x0,
-    DXPF_PMARGB32 = 0x00060001, // premultiplied ARGB, translucent
-    DXPF_ARGB32 = 0x00070002,   // straight ARGB, translucent
-    DXPF_RGB32 = 0x00000003,    // opaque, alpha byte unused
-    DXPF_RGB24 = 0x00000004,    // opaque, three bytes blue, green, red
+    // Surfaces here keep the first two and 24-bit RGB; the others are named for callers only.
+    DXPF_PMARGB32 = 1 | DXPF_TRANSPARENCY | DXPF_TRANSLUCENCY,
+    DXPF_ARGB32 = 2 | DXPF_NONPREMULT | DXPF_TRANSPARENCY | DXPF_TRANSLUCENCY,
+    DXPF_ARGB4444 = 3 | DXPF_NONPREMULT | DXPF_TRANSPARENCY | DXPF_TRANSLUCENCY | DXPF_4BITERROR,
+    DXPF_A8 = 4 | DXPF_TRANSPARENCY | DXPF_TRANSLUCENCY,
+    DXPF_RGB32 = 5,
+    DXPF_RGB24 = 6, // three bytes: blue, green, red
+    DXPF_RGB565 = 7 | DXPF_3BITERROR,
+    DXPF_RGB555 = 8 | DXPF_3BITERROR,
+    DXPF_RGB8 = 9 | DXPF_5BITERROR,
+    DXPF_ARGB1555 = 10 | DXPF_TRANSPARENCY | DXPF_3BITERROR,
+    DXPF_RGB32_CK = DXPF_RGB32 | DXPF_TRANSPARENCY,
+    DXPF_RGB24_CK = DXPF_RGB24 | DXPF_TRANSPARENCY,
+    DXPF_RGB555_CK = DXPF_RGB555 | DXPF_TRANSPARENCY,
+    DXPF_RGB565_CK = DXPF_RGB565 | DXPF_TRANSPARENCY,
+    DXPF_RGB8_CK = DXPF_RGB8 | DXPF_TRANSPARENCY,
 };
 
 struct DXNATIVETYPEINFO {
@@ -72,13 +101,40 @@ struct DXNATIVETYPEINFO {
 struct DXPACKEDRECTDESC {
     DXBASESAMPLE* pSamples;
     BOOL bPremult;
-    RECT rect;         // relative to the locked area
-    ULONG lRowPadding; // samples between rows of pSamples beyond the rectangle's width
+    RECT rect;        // relative to the locked area
+    LONG lRowPadding; // samples between rows of pSamples beyond the rectangle's width; not < 0
 };
 
-// Lock flags.
+struct DXOVERSAMPLEDESC {
+    POINT p; // relative to the locked area
+    DXPMSAMPLE Color;
+};
+
+// What a row holds, run by run: see IDXARGBReadPtr::MoveAndGetRunInfo.
+enum DXRUNTYPE : DWORD {
+    DXRUNTYPE_CLEAR = 0,  // alpha 0
+    DXRUNTYPE_OPAQUE = 1, // alpha 255
+    DXRUNTYPE_TRANS = 2,  // anything between
+    DXRUNTYPE_UNKNOWN = 3,
+};
+constexpr ULONG DX_MAX_RUN_INFO_COUNT = 128;
+struct DXRUNINFO {
+    ULONG Type : 2; // a DXRUNTYPE
+    ULONG Count : 30;
+};
+
+static_assert(sizeof(DXSAMPLE) == 4 && sizeof(DXRUNINFO) == 4);
+static_assert(sizeof(DXNATIVETYPEINFO) == 2 * sizeof(void*) + 8 &&
+              offsetof(DXNATIVETYPEINFO, lPitch) == 2 * sizeof(void*));
+static_assert(offsetof(DXPACKEDRECTDESC, rect) == sizeof(void*) + 4 &&
+              offsetof(DXPACKEDRECTDESC, lRowPadding) == sizeof(void*) + 20 &&
+              sizeof(DXPACKEDRECTDESC) == sizeof(void*) + 24);
+static_assert(sizeof(DXOVERSAMPLEDESC) == 12 && offsetof(DXOVERSAMPLEDESC, Color) == 8);
+
+// Lock flags. Run information is always at hand, so asking for it changes nothing.
 constexpr DWORD DXLOCKF_READ = 0x0;
 constexpr DWORD DXLOCKF_READWRITE = 0x1;
+constexpr DWORD DXLOCKF_WANTRUNINFO = 0x4;
 
 // Codes of the transform facility.
 constexpr HRESULT DXTERR_UNSUPPORTED_FORMAT = MakeHResult(0x887A0003);
@@ -97,25 +153,50 @@ VELMORA_DEFINE_UUID(IDXBaseObject, "{17B59B2B-9CC8-11D1-9053-00C04FD9189D}");
 
 struct IDXSurface;
 
+// The position moves along its row only: "bMove" and "AndMove" advance it by the samples
+// asked for, Move by any count. Past the end of the row, row operations do nothing until
+// MoveToRow or MoveToXY; rectangles that are not inside the locked area are ignored whole.
 struct IDXARGBReadPtr : IUnknown {
     STDMETHOD(GetSurface)(REFIID riid, void** ppSurface) = 0;
     STDMETHOD_(DXSAMPLEFORMATENUM, GetNativeType)(DXNATIVETYPEINFO* pInfo) = 0;
+    STDMETHOD_(void, Move)(LONG cSamples) = 0;
     STDMETHOD_(void, MoveToRow)(ULONG y) = 0;
     STDMETHOD_(void, MoveToXY)(ULONG x, ULONG y) = 0;
+    // Goes to the start of Row and describes the row's runs of clear, opaque and translucent
+    // samples across the locked width; returns the number of runs. *ppInfo points into the
+    // pointer's own buffer, valid until its next call. A row of more than
+    // DX_MAX_RUN_INFO_COUNT runs ends in one DXRUNTYPE_UNKNOWN run; a row outside gives none.
+    STDMETHOD_(ULONG, MoveAndGetRunInfo)(ULONG Row, const DXRUNINFO** ppInfo) = 0;
     // Copies cSamples straight samples from the current position (no further than the end of
-    // the row); with bMove the position then goes to the start of the next row, as it does after
-    // PackAndMove and PackPremultAndMove.
+    // the row).
     STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* pSamples, ULONG cSamples, BOOL bMove) = 0;
     STDMETHOD_(DXPMSAMPLE*, UnpackPremult)(DXPMSAMPLE* pSamples, ULONG cSamples, BOOL bMove) = 0;
     STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
 };
 VELMORA_DEFINE_UUID(IDXARGBReadPtr, "{EAAAC2D6-C290-11D1-905D-00C04FD9189D}");
 
+// Writes take premultiplied samples unless named otherwise, and the scratch buffers are never
+// needed (they may be null). "Over" is premultiplied source-over; a wholly clear source sample
+// leaves the destination's bytes as they are.
 struct IDXARGBReadWritePtr : IDXARGBReadPtr {
     STDMETHOD_(void, PackAndMove)(const DXSAMPLE* pSamples, ULONG cSamples) = 0;
     STDMETHOD_(void, PackPremultAndMove)(const DXPMSAMPLE* pSamples, ULONG cSamples) = 0;
     STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC* pRectDesc) = 0;
-    STDMETHOD_(void, FillRect)(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) = 0;
+    // Copies cSamples from pSrc's position to this one's; both then move by cSamples. Samples
+    // the source's row does not have arrive clear. bIsOpaque is a hint only.
+    STDMETHOD_(void, CopyAndMoveBoth)
+    (DXBASESAMPLE* pScratchBuffer, IDXARGBReadPtr* pSrc, ULONG cSamples, BOOL bIsOpaque) = 0;
+    // Copies pDestRect (null: the locked area) from pSrc, whose point pSrcOrigin (null: 0, 0)
+    // lands on the rectangle's corner; moves pSrc. The two areas must not overlap.
+    STDMETHOD_(void, CopyRect)
+    (DXBASESAMPLE* pScratchBuffer, const RECT* pDestRect, IDXARGBReadPtr* pSrc,
+     const POINT* pSrcOrigin, BOOL bIsOpaque) = 0;
+    STDMETHOD_(void, FillAndMove)
+    (DXBASESAMPLE* pScratchBuffer, DXPMSAMPLE SampVal, ULONG cSamples, BOOL bDoOver) = 0;
+    STDMETHOD_(void, FillRect)(const RECT* pRect, DXPMSAMPLE SampVal, BOOL bDoOver) = 0;
+    STDMETHOD_(void, OverSample)(const DXOVERSAMPLEDESC* pOverDesc) = 0;
+    STDMETHOD_(void, OverArrayAndMove)
+    (DXBASESAMPLE* pScratchBuffer, const DXPMSAMPLE* pSrc, ULONG cSamples) = 0;
 };
 VELMORA_DEFINE_UUID(IDXARGBReadWritePtr, "{EAAAC2D7-C290-11D1-905D-00C04FD9189D}");
 
@@ -198,11 +279,30 @@ struct IDXTransformFactory : IServiceProvider {
 };
 VELMORA_DEFINE_UUID(IDXTransformFactory, "{6A950B2B-A971-11D1-81C8-0000F87557DB}");
 
+enum DXSURFMODCOMPOP : DWORD {
+    DXSURFMOD_COMP_OVER = 0,
+    DXSURFMOD_COMP_ALPHA_MASK = 1,
+    DXSURFMOD_COMP_MAX_VALID = 1,
+};
+
+// A colour lookup table; only passed through here, so none of its own methods are declared.
+struct IDXLookupTable : IDXBaseObject {};
+VELMORA_DEFINE_UUID(IDXLookupTable, "{01BAFC7F-9E63-11D1-9053-00C04FD9189D}");
+
 struct IDXSurfaceModifier : IUnknown {
     STDMETHOD(SetFillColor)(DXSAMPLE Color) = 0;
+    STDMETHOD(GetFillColor)(DXSAMPLE* pColor) = 0;
     STDMETHOD(SetBounds)(const DXBNDS* pBounds) = 0;
+    STDMETHOD(SetBackground)(IDXSurface* pSurface) = 0;
+    STDMETHOD(GetBackground)(IDXSurface** ppSurface) = 0;
+    STDMETHOD(SetCompositeOperation)(DXSURFMODCOMPOP CompOp) = 0;
+    STDMETHOD(GetCompositeOperation)(DXSURFMODCOMPOP* pCompOp) = 0;
     STDMETHOD(SetForeground)(IDXSurface* pSurface, BOOL bTile, const POINT* pOrigin) = 0;
     STDMETHOD(GetForeground)(IDXSurface** ppSurface, BOOL* pbTile, POINT* pOrigin) = 0;
+    STDMETHOD(SetOpacity)(float Opacity) = 0;
+    STDMETHOD(GetOpacity)(float* pOpacity) = 0;
+    STDMETHOD(SetLookup)(IDXLookupTable* pLookupTable) = 0;
+    STDMETHOD(GetLookup)(IDXLookupTable** ppLookupTable) = 0;
 };
 VELMORA_DEFINE_UUID(IDXSurfaceModifier, "{9EA3B637-C37D-11D1-905E-00C04FD9189D}");
 constexpr CLSID CLSID_DXSurfaceModifier =

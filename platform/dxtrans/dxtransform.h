@@ -62,7 +62,38 @@ struct D3DRMBOX {
     D3DVECTOR min, max;
 };
 
-struct IDirect3DRMMeshBuilder3 : IUnknown {
+// The retained-mode objects are only consumed here: the mesh builder is declared up to GetBox,
+// the one method the base calls, and its callback and option types are kept simple.
+using D3DVALUE = float;
+struct IDirect3DRMObject;
+struct IDirect3DRMTexture3;
+using D3DRMOBJECTCALLBACK = void (*)(IDirect3DRMObject* obj, void* arg);
+using D3DRMLOADTEXTURE3CALLBACK = HRESULT (*)(char* name, void* arg, IDirect3DRMTexture3** texture);
+using D3DRMLOADOPTIONS = DWORD;
+using D3DRMSAVEOPTIONS = DWORD;
+enum D3DRMXOFFORMAT { D3DRMXOF_BINARY, D3DRMXOF_COMPRESSED, D3DRMXOF_TEXT };
+enum D3DRMCOLORSOURCE { D3DRMCOLOR_FROMFACE, D3DRMCOLOR_FROMVERTEX };
+
+struct IDirect3DRMObject : IUnknown {
+    STDMETHOD(Clone)(IUnknown* outer, REFIID iid, void** out) = 0;
+    STDMETHOD(AddDestroyCallback)(D3DRMOBJECTCALLBACK cb, void* ctx) = 0;
+    STDMETHOD(DeleteDestroyCallback)(D3DRMOBJECTCALLBACK cb, void* ctx) = 0;
+    STDMETHOD(SetAppData)(DWORD data) = 0;
+    STDMETHOD_(DWORD, GetAppData)() = 0;
+    STDMETHOD(SetName)(const char* name) = 0;
+    STDMETHOD(GetName)(DWORD* size, char* name) = 0;
+    STDMETHOD(GetClassName)(DWORD* size, char* name) = 0;
+};
+struct IDirect3DRMVisual : IDirect3DRMObject {};
+
+struct IDirect3DRMMeshBuilder3 : IDirect3DRMVisual {
+    STDMETHOD(Load)
+    (void* filename, void* name, D3DRMLOADOPTIONS flags, D3DRMLOADTEXTURE3CALLBACK cb,
+     void* ctx) = 0;
+    STDMETHOD(Save)(const char* filename, D3DRMXOFFORMAT format, D3DRMSAVEOPTIONS save) = 0;
+    STDMETHOD(Scale)(D3DVALUE sx, D3DVALUE sy, D3DVALUE sz) = 0;
+    STDMETHOD(Translate)(D3DVALUE tx, D3DVALUE ty, D3DVALUE tz) = 0;
+    STDMETHOD(SetColorSource)(D3DRMCOLORSOURCE source) = 0;
     STDMETHOD(GetBox)(D3DRMBOX* pBox) = 0;
 };
 VELMORA_DEFINE_UUID(IDirect3DRMMeshBuilder3, "{4516EC82-8F20-11D0-9B6D-0000C0781BC3}");

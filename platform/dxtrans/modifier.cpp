@@ -7,6 +7,10 @@
 // lock on the part of the foreground it shows and keeps it for the pointer's life, so the usual
 // lock rules of the foreground apply. The modifier has no memory of its own; its sample format
 // is DXPF_NONSTANDARD with the transparency flags its content may need.
+//
+// It composes nothing: there is no background, the operation is over, the opacity 1 and no
+// lookup table. Those settings accept exactly these values and answer E_NOTIMPL for any other
+// valid one, so that a caller never believes an effect is shown that is not.
 #include <mutex>
 #include <new>
 
@@ -115,6 +119,13 @@ public:
         }
         return S_OK;
     }
+    STDMETHOD(GetFillColor)(DXSAMPLE* pColor) override {
+        if (!pColor)
+            return E_POINTER;
+        std::lock_guard lock(m_);
+        *pColor = fill_;
+        return S_OK;
+    }
     STDMETHOD(SetBounds)(const DXBNDS* pBounds) override {
         if (!pBounds)
             return E_POINTER;
@@ -127,6 +138,24 @@ public:
         bounds_ = *pBounds;
         hasBounds_ = true;
         ++generation_;
+        return S_OK;
+    }
+    STDMETHOD(SetBackground)(IDXSurface* pSurface) override { return pSurface ? E_NOTIMPL : S_OK; }
+    STDMETHOD(GetBackground)(IDXSurface** ppSurface) override {
+        if (!ppSurface)
+            return E_POINTER;
+        *ppSurface = nullptr;
+        return S_OK;
+    }
+    STDMETHOD(SetCompositeOperation)(DXSURFMODCOMPOP op) override {
+        if (op > DXSURFMOD_COMP_MAX_VALID)
+            return E_INVALIDARG;
+        return op == DXSURFMOD_COMP_OVER ? S_OK : E_NOTIMPL;
+    }
+    STDMETHOD(GetCompositeOperation)(DXSURFMODCOMPOP* pOp) override {
+        if (!pOp)
+            return E_POINTER;
+        *pOp = DXSURFMOD_COMP_OVER;
         return S_OK;
     }
     STDMETHOD(SetForeground)(IDXSurface* pSurface, BOOL bTile, const POINT* pOrigin) override {
@@ -152,6 +181,25 @@ public:
             *pbTile = tile_;
         if (pOrigin)
             *pOrigin = origin_;
+        return S_OK;
+    }
+
+    STDMETHOD(SetOpacity)(float opacity) override {
+        if (!(opacity >= 0.0f && opacity <= 1.0f)) // NaN too
+            return E_INVALIDARG;
+        return opacity == 1.0f ? S_OK : E_NOTIMPL;
+    }
+    STDMETHOD(GetOpacity)(float* pOpacity) override {
+        if (!pOpacity)
+            return E_POINTER;
+        *pOpacity = 1.0f;
+        return S_OK;
+    }
+    STDMETHOD(SetLookup)(IDXLookupTable* pTable) override { return pTable ? E_NOTIMPL : S_OK; }
+    STDMETHOD(GetLookup)(IDXLookupTable** ppTable) override {
+        if (!ppTable)
+            return E_POINTER;
+        *ppTable = nullptr;
         return S_OK;
     }
 

@@ -42,7 +42,42 @@ public:
         PackAt(pSamples, cSamples, true);
     }
     STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC* d) override;
+    STDMETHOD_(void, CopyAndMoveBoth)
+    (DXBASESAMPLE*, IDXARGBReadPtr* pSrc, ULONG cSamples, BOOL) override {
+        if (!writable_ || !pSrc)
+            return;
+        const ULONG run = RunAtCursor(cSamples);
+        CopyFrom(pSrc, x_, y_, run);
+        for (ULONG rest = cSamples - run; rest;) { // the source moves by cSamples too
+            const ULONG step = std::min<ULONG>(rest, 0x7FFFFFFF);
+            pSrc->Move(static_cast<LONG>(step));
+            rest -= step;
+        }
+        Advance(cSamples);
+    }
+    STDMETHOD_(void, CopyRect)
+    (DXBASESAMPLE*, const RECT* pDestRect, IDXARGBReadPtr* pSrc, const POINT* pSrcOrigin,
+     BOOL) override;
+    STDMETHOD_(void, FillAndMove)
+    (DXBASESAMPLE*, DXPMSAMPLE sample, ULONG cSamples, BOOL bDoOver) override {
+        if (!writable_)
+            return;
+        FillAt(x_, y_, RunAtCursor(cSamples), sample, bDoOver != FALSE);
+        Advance(cSamples);
+    }
     STDMETHOD_(void, FillRect)(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) override;
+    STDMETHOD_(void, OverSample)(const DXOVERSAMPLEDESC* d) override {
+        if (writable_ && d && d->p.x >= 0 && d->p.y >= 0 && static_cast<ULONG>(d->p.x) < width_ &&
+            static_cast<ULONG>(d->p.y) < height_)
+            OverAt(static_cast<ULONG>(d->p.x), static_cast<ULONG>(d->p.y), &d->Color, 1);
+    }
+    STDMETHOD_(void, OverArrayAndMove)
+    (DXBASESAMPLE*, const DXPMSAMPLE* pSrc, ULONG cSamples) override {
+        if (!writable_ || !pSrc)
+            return;
+        OverAt(x_, y_, pSrc, RunAtCursor(cSamples));
+        Advance(cSamples);
+    }
 
     // Bookkeeping of the surface, under its lock.
     Area area;
@@ -59,6 +94,10 @@ protected:
 private:
     BYTE* At(ULONG x, ULONG y) const;
     void PackAt(const DXSAMPLE* p, ULONG n, bool premult);
+    // Row operations on n samples from (x, y), all inside the area.
+    void CopyFrom(IDXARGBReadPtr* src, ULONG x, ULONG y, ULONG n);
+    void FillAt(ULONG x, ULONG y, ULONG n, DXPMSAMPLE sample, bool over);
+    void OverAt(ULONG x, ULONG y, const DXPMSAMPLE* src, ULONG n);
 
     MemorySurface* surface_ = nullptr; // holds a reference while the lock lasts
 };
@@ -318,18 +357,75 @@ void SurfacePointer::PackAt(const DXSAMPLE* p, ULONG n, bool premult) {
         return;
     if (ULONG run = RunAtCursor(n))
         WriteNative(surface_->format_, At(x_, y_), run, p, premult);
-    NextRow();
+    Advance(n);
 }
 
 void SurfacePointer::PackRect(const DXPACKEDRECTDESC* d) {
-    if (!writable_ || !d || !d->pSamples || !Inside(d->rect))
+    if (!writable_ || !d || !d->pSamples || d->lRowPadding < 0 || !Inside(d->rect))
         return;
     ULONG w = static_cast<ULONG>(d->rect.right - d->rect.left);
-    std::size_t stride = std::size_t{w} + d->lRowPadding;
+    std::size_t stride = std::size_t{w} + static_cast<ULONG>(d->lRowPadding);
     for (LONG y = d->rect.top; y < d->rect.bottom; ++y)
         WriteNative(surface_->format_, At(static_cast<ULONG>(d->rect.left), static_cast<ULONG>(y)),
                     w, d->pSamples + stride * static_cast<std::size_t>(y - d->rect.top),
                     d->bPremult != FALSE);
+}
+
+void SurfacePointer::FillRect(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) {
+    if (!writable_)
+        return;
+    const RECT r =
+        pRect ? *pRect : RECT{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    if (!Inside(r))
+        return;
+    for (LONG y = r.top; y < r.bottom; ++y)
+        FillAt(static_cast<ULONG>(r.left), static_cast<ULONG>(y),
+               static_cast<ULONG>(r.right - r.left), sample, bDoOver != FALSE);
+}
+
+void SurfacePointer::CopyRect(DXBASESAMPLE*, const RECT* pDestRect, IDXARGBReadPtr* pSrc,
+                              const POINT* pSrcOrigin, BOOL) {
+    if (!writable_ || !pSrc)
+        return;
+    const RECT r =
+        pDestRect ? *pDestRect : RECT{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
+    const POINT o = pSrcOrigin ? *pSrcOrigin : POINT{0, 0};
+    if (!Inside(r) || o.x < 0 || o.y < 0)
+        return;
+    for (LONG y = r.top; y < r.bottom; ++y) {
+        pSrc->MoveToXY(static_cast<ULONG>(o.x), static_cast<ULONG>(o.y + (y - r.top)));
+        CopyFrom(pSrc, static_cast<ULONG>(r.left), static_cast<ULONG>(y),
+                 static_cast<ULONG>(r.right - r.left));
+    }
+}
+
+void SurfacePointer::CopyFrom(IDXARGBReadPtr* src, ULONG x, ULONG y, ULONG n) {
+    // Taken in the destination's own kind, so that a copy converts at most once.
+    const DWORD format = surface_->format_;
+    const bool premult = format == DXPF_PMARGB32;
+    DXSAMPLE buf[kChunk];
+    for (ULONG done = 0; done < n;) {
+        const ULONG k = std::min(kChunk, n - done);
+        std::fill(buf, buf + k, DXSAMPLE{}); // what the source's row does not have
+        if (premult)
+            src->UnpackPremult(buf, k, TRUE);
+        else
+            src->Unpack(buf, k, TRUE);
+        WriteNative(format, At(x + done, y), k, buf, premult);
+        done += k;
+    }
+}
+
+void SurfacePointer::FillAt(ULONG x, ULONG y, ULONG n, DXPMSAMPLE sample, bool over) {
+    DXPMSAMPLE buf[kChunk];
+    std::fill(std::begin(buf), std::end(buf), sample);
+    if (over && sample.Alpha != 255) { // an opaque sample simply replaces
+        for (ULONG done = 0; done < n; done += kChunk)
+            OverAt(x + done, y, buf, std::min(kChunk, n - done));
+        return;
+    }
+    for (ULONG done = 0; done < n; done += kChunk)
+        WriteNative(surface_->format_, At(x + done, y), std::min(kChunk, n - done), buf, true);
 }
 
 // Premultiplied source over premultiplied destination.
@@ -343,31 +439,27 @@ DXPMSAMPLE Over(DXPMSAMPLE s, DXPMSAMPLE d) {
             channel(s.Alpha, d.Alpha)};
 }
 
-void SurfacePointer::FillRect(const RECT* pRect, DXPMSAMPLE sample, BOOL bDoOver) {
-    if (!writable_)
-        return;
-    const RECT r =
-        pRect ? *pRect : RECT{0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_)};
-    if (!Inside(r))
-        return;
-    const bool over = bDoOver && sample.Alpha != 255; // an opaque sample simply replaces
-    constexpr ULONG kChunk = 64;
-    DXPMSAMPLE buf[kChunk];
-    if (!over)
-        std::fill(std::begin(buf), std::end(buf), sample);
+void SurfacePointer::OverAt(ULONG x, ULONG y, const DXPMSAMPLE* src, ULONG n) {
     const DWORD format = surface_->format_;
-    for (LONG y = r.top; y < r.bottom; ++y) {
-        for (LONG x = r.left; x < r.right;) {
-            ULONG k = std::min<ULONG>(kChunk, static_cast<ULONG>(r.right - x));
-            BYTE* at = At(static_cast<ULONG>(x), static_cast<ULONG>(y));
-            if (over) {
-                ReadNative(format, at, k, buf, true);
-                for (ULONG i = 0; i < k; ++i)
-                    buf[i] = Over(sample, buf[i]);
+    DXPMSAMPLE buf[kChunk];
+    for (ULONG done = 0; done < n;) {
+        const ULONG k = std::min(kChunk, n - done);
+        const DXPMSAMPLE* s = src + done;
+        ReadNative(format, At(x + done, y), k, buf, true);
+        // Only the runs a source sample changes are written back: converting an untouched
+        // non-premultiplied sample there and back need not give its bytes again.
+        for (ULONG i = 0; i < k;) {
+            if (s[i] == DXPMSAMPLE{}) {
+                ++i;
+                continue;
             }
-            WriteNative(format, at, k, buf, true);
-            x += static_cast<LONG>(k);
+            ULONG j = i;
+            for (; j < k && !(s[j] == DXPMSAMPLE{}); ++j)
+                buf[j] = Over(s[j], buf[j]);
+            WriteNative(format, At(x + done + i, y), j - i, buf + i, true);
+            i = j;
         }
+        done += k;
     }
 }
 

@@ -38,7 +38,7 @@ inline DXBNDS SurfaceBounds(LONG left, LONG top, LONG right, LONG bottom) {
 // running forwards (DXTERR_INVALID_BOUNDS); empty areas are allowed and overlap nothing.
 inline HRESULT CheckLock(const DXBNDS* bounds, const DXBNDS& whole, DWORD flags, REFIID riid,
                          Area* area) {
-    if (flags & ~DXLOCKF_READWRITE)
+    if (flags & ~(DXLOCKF_READWRITE | DXLOCKF_WANTRUNINFO))
         return DXTERR_INVALID_FLAGS;
     if (riid == uuidof<IDXARGBReadWritePtr>()) {
         if (!(flags & DXLOCKF_READWRITE))
@@ -60,8 +60,7 @@ inline HRESULT CheckLock(const DXBNDS* bounds, const DXBNDS& whole, DWORD flags,
 }
 
 // IUnknown, the cursor and the read operations of a pointer over a locked area of width x
-// height samples. Moving ("bMove", "AndMove") goes to the start of the next row. Row operations
-// stop at the end of the row; rectangles that are not inside the area are ignored whole.
+// height samples. Moves stay on the row (see IDXARGBReadPtr); row operations stop at its end.
 template <class I>
 class PointerBase : public I {
 public:
@@ -90,6 +89,11 @@ public:
             return E_POINTER;
         return Owner()->QueryInterface(riid, ppSurface);
     }
+    // Backwards no further than the start of the row.
+    STDMETHOD_(void, Move)(LONG cSamples) override {
+        const LONGLONG x = LONGLONG{x_} + cSamples;
+        x_ = x < 0 ? 0 : static_cast<ULONG>(std::min<LONGLONG>(x, 0xFFFFFFFF));
+    }
     STDMETHOD_(void, MoveToRow)(ULONG y) override {
         x_ = 0;
         y_ = y;
@@ -97,6 +101,13 @@ public:
     STDMETHOD_(void, MoveToXY)(ULONG x, ULONG y) override {
         x_ = x;
         y_ = y;
+    }
+    STDMETHOD_(ULONG, MoveAndGetRunInfo)(ULONG Row, const DXRUNINFO** ppInfo) override {
+        MoveToRow(Row);
+        const ULONG count = Row < height_ ? DescribeRow(Row) : 0;
+        if (ppInfo)
+            *ppInfo = count ? runs_ : nullptr;
+        return count;
     }
     STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* pSamples, ULONG cSamples, BOOL bMove) override {
         return UnpackAt(pSamples, cSamples, bMove, false);
@@ -106,10 +117,10 @@ public:
         return UnpackAt(pSamples, cSamples, bMove, true);
     }
     STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC* d) override {
-        if (!d || !d->pSamples || !Inside(d->rect))
+        if (!d || !d->pSamples || d->lRowPadding < 0 || !Inside(d->rect))
             return;
         ULONG w = static_cast<ULONG>(d->rect.right - d->rect.left);
-        std::size_t stride = std::size_t{w} + d->lRowPadding;
+        std::size_t stride = std::size_t{w} + static_cast<ULONG>(d->lRowPadding);
         for (LONG y = d->rect.top; y < d->rect.bottom; ++y)
             ReadRow(static_cast<ULONG>(d->rect.left), static_cast<ULONG>(y), w,
                     d->pSamples + stride * static_cast<std::size_t>(y - d->rect.top),
@@ -117,6 +128,8 @@ public:
     }
 
 protected:
+    static constexpr ULONG kChunk = 64; // samples converted at a time on the stack
+
     PointerBase() = default;
     ~PointerBase() = default;
 
@@ -138,10 +151,7 @@ protected:
             return 0;
         return std::min(n, width_ - x_);
     }
-    void NextRow() {
-        x_ = 0;
-        ++y_;
-    }
+    void Advance(ULONG n) { x_ = n > 0xFFFFFFFF - x_ ? 0xFFFFFFFF : x_ + n; }
     bool Inside(const RECT& r) const {
         return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom &&
                static_cast<ULONG>(r.right) <= width_ && static_cast<ULONG>(r.bottom) <= height_;
@@ -152,17 +162,47 @@ protected:
     bool writable_ = false;
 
 private:
+    // Fills runs_ for row y of the area; gives the number of runs.
+    ULONG DescribeRow(ULONG y) {
+        constexpr ULONG kMaxCount = (1u << 30) - 1; // what the record's field holds
+        ULONG count = 0;
+        DXSAMPLE buf[kChunk];
+        for (ULONG x = 0; x < width_;) {
+            const ULONG k = std::min(kChunk, width_ - x);
+            ReadRow(x, y, k, buf, true);
+            for (ULONG i = 0; i < k; ++i) {
+                const BYTE a = buf[i].Alpha;
+                const ULONG type = a == 0     ? DXRUNTYPE_CLEAR
+                                   : a == 255 ? DXRUNTYPE_OPAQUE
+                                              : DXRUNTYPE_TRANS;
+                DXRUNINFO* last = count ? &runs_[count - 1] : nullptr;
+                if (last && last->Type == type && last->Count < kMaxCount) {
+                    ++last->Count;
+                } else if (count < DX_MAX_RUN_INFO_COUNT) {
+                    runs_[count++] = {type, 1};
+                } else {
+                    // No room left: the last run stands for the rest of the row.
+                    last->Type = DXRUNTYPE_UNKNOWN;
+                    last->Count = std::min<ULONG>(kMaxCount, last->Count + (width_ - x - i));
+                    return count;
+                }
+            }
+            x += k;
+        }
+        return count;
+    }
     DXSAMPLE* UnpackAt(DXSAMPLE* p, ULONG n, BOOL move, bool premult) {
         if (!p)
             return p;
         if (ULONG run = RunAtCursor(n))
             ReadRow(x_, y_, run, p, premult);
         if (move)
-            NextRow();
+            Advance(n);
         return p;
     }
 
     std::atomic<ULONG> refs_{1};
+    DXRUNINFO runs_[DX_MAX_RUN_INFO_COUNT]{};
 };
 
 } // namespace velmora::dxtrans

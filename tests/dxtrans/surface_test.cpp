@@ -1,5 +1,6 @@
 // Memory surfaces: creation, sources copied on demand, exact packing and unpacking on every
-// format at either pitch, generation ids; the surface modifier over a foreground.
+// format at either pitch, generation ids; the surface modifier over a foreground, and the
+// settings it refuses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "helpers.h"
+#include "platform/com/object.h"
 
 using namespace dxtest;
 
@@ -192,6 +194,7 @@ TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
         ComPtr<IDXARGBReadWritePtr> p = LockRW(fg.Get());
         for (LONG y = 0; y < 2; ++y) {
             const DXSAMPLE row[3] = {Mark(0, y), Mark(1, y), Mark(2, y)};
+            p->MoveToRow(y);
             p->PackAndMove(row, 3);
         }
     }
@@ -218,4 +221,50 @@ TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
     for (LONG y = 0; y < 4; ++y)
         for (LONG x = 0; x < 6; ++x)
             EXPECT_EQ(all[y * 6 + x], Mark((x + 2) % 3, (y + 1) % 2)) << x << "," << y;
+}
+
+namespace {
+// A lookup table that is never asked anything.
+class Table final : public velmora::com::SimpleObject<Table, IDXLookupTable, IDXBaseObject> {
+public:
+    STDMETHOD(GetGenerationId)(ULONG*) override { return E_NOTIMPL; }
+    STDMETHOD(IncrementGenerationId)(BOOL) override { return E_NOTIMPL; }
+    STDMETHOD(GetObjectSize)(ULONG*) override { return E_NOTIMPL; }
+};
+} // namespace
+
+// The modifier composes nothing, so it takes only the settings that ask for no composing.
+TEST(SurfaceModifier, KeepsItsFillAndRefusesSettingsThatWouldCompose) {
+    using R = std::vector<HRESULT>;
+    ComPtr<IDXSurfaceModifier> m;
+    ASSERT_EQ(DXCreateSurfaceModifier(nullptr, IID_PPV_ARGS(&m)), S_OK);
+    DXSAMPLE fill{};
+    m->SetFillColor(Sample(9, 8, 7, 6));
+    EXPECT_EQ(m->GetFillColor(&fill), S_OK);
+    EXPECT_EQ(fill, Sample(9, 8, 7, 6));
+
+    ComPtr<IDXSurface> other = NewSurface(DXPF_PMARGB32, 1, 1);
+    ComPtr<IDXLookupTable> table;
+    table.Attach(new Table);
+    EXPECT_EQ((R{m->SetBackground(nullptr), m->SetCompositeOperation(DXSURFMOD_COMP_OVER),
+                 m->SetOpacity(1.0f), m->SetLookup(nullptr)}),
+              R(4, S_OK));
+    EXPECT_EQ((R{m->SetBackground(other.Get()), m->SetCompositeOperation(DXSURFMOD_COMP_ALPHA_MASK),
+                 m->SetOpacity(0.5f), m->SetLookup(table.Get())}),
+              R(4, E_NOTIMPL));
+    EXPECT_EQ((R{m->SetCompositeOperation(DXSURFMODCOMPOP(2)), m->SetOpacity(-0.1f),
+                 m->SetOpacity(1.5f), m->SetOpacity(std::nanf(""))}),
+              R(4, E_INVALIDARG));
+
+    IDXSurface* background = other.Get();
+    DXSURFMODCOMPOP op = DXSURFMOD_COMP_ALPHA_MASK;
+    float opacity = 0;
+    IDXLookupTable* lookup = table.Get();
+    EXPECT_EQ((R{m->GetBackground(&background), m->GetCompositeOperation(&op),
+                 m->GetOpacity(&opacity), m->GetLookup(&lookup)}),
+              R(4, S_OK));
+    EXPECT_TRUE(!background && op == DXSURFMOD_COMP_OVER && opacity == 1.0f && !lookup);
+    EXPECT_EQ((R{m->GetFillColor(nullptr), m->GetBackground(nullptr),
+                 m->GetCompositeOperation(nullptr), m->GetOpacity(nullptr), m->GetLookup(nullptr)}),
+              R(5, E_POINTER));
 }

@@ -81,15 +81,26 @@ public:
         *info = {};
         return DXPF_RGB24;
     }
+    STDMETHOD_(void, Move)(LONG) override {}
     STDMETHOD_(void, MoveToRow)(ULONG) override {}
     STDMETHOD_(void, MoveToXY)(ULONG, ULONG) override {}
+    STDMETHOD_(ULONG, MoveAndGetRunInfo)(ULONG, const DXRUNINFO** info) override {
+        *info = nullptr;
+        return 0;
+    }
     STDMETHOD_(DXSAMPLE*, Unpack)(DXSAMPLE* p, ULONG, BOOL) override { return p; }
     STDMETHOD_(DXPMSAMPLE*, UnpackPremult)(DXPMSAMPLE* p, ULONG, BOOL) override { return p; }
     STDMETHOD_(void, UnpackRect)(const DXPACKEDRECTDESC*) override { ++unpacks; }
     STDMETHOD_(void, PackAndMove)(const DXSAMPLE*, ULONG) override {}
     STDMETHOD_(void, PackPremultAndMove)(const DXPMSAMPLE*, ULONG) override {}
     STDMETHOD_(void, PackRect)(const DXPACKEDRECTDESC*) override {}
+    STDMETHOD_(void, CopyAndMoveBoth)(DXBASESAMPLE*, IDXARGBReadPtr*, ULONG, BOOL) override {}
+    STDMETHOD_(void, CopyRect)
+    (DXBASESAMPLE*, const RECT*, IDXARGBReadPtr*, const POINT*, BOOL) override {}
+    STDMETHOD_(void, FillAndMove)(DXBASESAMPLE*, DXPMSAMPLE, ULONG, BOOL) override {}
     STDMETHOD_(void, FillRect)(const RECT*, DXPMSAMPLE, BOOL) override {}
+    STDMETHOD_(void, OverSample)(const DXOVERSAMPLEDESC*) override {}
+    STDMETHOD_(void, OverArrayAndMove)(DXBASESAMPLE*, const DXPMSAMPLE*, ULONG) override {}
     inline static std::atomic<int> unpacks{0};
 };
 

@@ -337,7 +337,7 @@ TEST(TransformInfo, SafetyInOutBoundsAndOutputFlags) {
     // Blending is in effect; dithering only if the output keeps an error margin.
     EXPECT_EQ(t->Blt(), DXBOF_DO_BLEND);
     auto* fake = new FakeSurface(MakeSurface(DXFMT_PMARGB32, 4, 4));
-    const auto rgb565 = static_cast<DXSAMPLEFORMATENUM>(5 | DXPF_2BITERROR);
+    const DXSAMPLEFORMATENUM rgb565 = DXPF_RGB565;
     fake->formatOverride = &rgb565;
     ComPtr<IDXSurface> coarse;
     coarse.Attach(fake);

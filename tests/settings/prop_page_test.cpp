@@ -84,7 +84,8 @@ TEST_F(PropPageTest, TheBannerOpensTheMakerPageAndLeavesNoChild) {
     ::setenv("PATH", (folder + ":" + path).c_str(), 1);
 
     guitest::FakeInput input;
-    const auto banner = panel->getScreenPosition() + juce::Point<int>(60, 12);
+    // The panel fills the host window from its corner; the banner is at its top left.
+    const auto banner = host.getScreenPosition() + juce::Point<int>(60, 12);
     const auto opened_ = [&] {
         std::error_code ec;
         const auto size = fs::file_size(opened, ec);

@@ -3,7 +3,7 @@ PRESETS ?= default asan tsan
 SOAK_PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps test fuzz build format demo soak fresh-check
+.PHONY: deps test fuzz build format demo soak fresh-check package
 
 deps:
 	bash scripts/install-deps.sh
@@ -11,6 +11,10 @@ deps:
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
+
+# A Debian package of the optimised build: build/default/package/velmora_<version>_amd64.deb.
+package: build
+	cd build/default && cpack -B package
 
 demo: deps
 	bash scripts/demo.sh

@@ -19,9 +19,10 @@ extern "C" {
 #include "platform/com/activation.h"
 #include "platform/win32/module.h"
 
-#ifndef VELMORA_MODULE_PATH
-#error "VELMORA_MODULE_PATH must name the module the filter loads"
-#endif
+#include <dlfcn.h>
+
+#include <filesystem>
+#include <string>
 
 using velmora::com::ComPtr;
 
@@ -37,9 +38,28 @@ struct Module {
 };
 Module g_module;
 
+// $VELMORA_MODULE, else the module where it lies relative to this filter: lib/velmora/ beside
+// lib/frei0r-1/ once installed, bin/ beside frei0r-1/ in the build tree. (A program that has the
+// filter built into it names its module with VELMORA_MODULE_PATH.)
 const char* ModulePath() {
     const char* path = std::getenv("VELMORA_MODULE");
-    return path && *path ? path : VELMORA_MODULE_PATH;
+    if (path && *path)
+        return path;
+#ifdef VELMORA_MODULE_PATH
+    return VELMORA_MODULE_PATH;
+#else
+    static const std::string found = [] {
+        Dl_info self{};
+        ::dladdr(reinterpret_cast<void*>(&ModulePath), &self);
+        const auto here = std::filesystem::path(self.dli_fname ? self.dli_fname : "").parent_path();
+        std::error_code ec;
+        for (const char* relative : {"../velmora/libvelmora.so", "../bin/libvelmora.so"})
+            if (std::filesystem::exists(here / relative, ec))
+                return (here / relative).lexically_normal().string();
+        return (here / "../velmora/libvelmora.so").lexically_normal().string();
+    }();
+    return found.c_str();
+#endif
 }
 
 // Loaded on first use and kept while any instance or f0r_init holds it.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <regex>
 
 #include "tests/host/e2e_support.h"
 
@@ -12,6 +13,8 @@ namespace {
 
 // A width that is no multiple of 16: ffmpeg pads such rows, which the frei0r interface cannot say.
 constexpr std::uint32_t kW = 30, kH = 20, kFrames = 3;
+
+const std::string kNowhere = "/nowhere/libvelmora.so";
 
 class RealHosts : public ::testing::Test {
 protected:
@@ -37,7 +40,6 @@ protected:
         e["VELMORA_MODULE"] = kNowhere;
         return e;
     }
-    inline static const std::string kNowhere = "/nowhere/libvelmora.so";
     std::string Expected(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
         std::vector<std::uint8_t> bytes(raw.begin(), raw.end());
         bytes = e2e::UnmattedBgra(bytes, r, g, b);
@@ -97,42 +99,99 @@ TEST_F(RealHosts, GStreamer) {
     EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
 }
 
-TEST_F(RealHosts, Mlt) {
-    // A profile of the frames' own size, so that nothing is scaled.
-    // (melt needs the description line first.)
-    e2e::WriteFile(dir / "profile",
-                   "description=frames\nwidth=" + std::to_string(kW) +
-                       "\nheight=" + std::to_string(kH) +
-                       "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
-                       "display_aspect_num=3\ndisplay_aspect_den=2\nframe_rate_num=24\n"
-                       "frame_rate_den=1\ncolorspace=709\n");
-    // The README's recipe: one picture per frame (pixbuf, ttl=1, out = count - 1), no audio.
-    // melt now and then ends before its consumer wrote anything, or hangs (seen without our
-    // filter too): such a run is repeated.
-    const auto melt = [&](const std::map<std::string, std::string>& environment) {
-        std::string out;
-        for (int attempt = 0; attempt < 5 && out.empty(); ++attempt) {
-            auto res =
-                e2e::Run({"melt", "-quiet", "-profile", (dir / "profile").string(),
-                          "pixbuf:" + (dir / "in_%02d.png").string(), "ttl=1",
-                          "out=" + std::to_string(kFrames - 1), "-attach", "frei0r.velmora",
-                          "matte=#00ff00", "-consumer", "avformat:" + (dir / "melt.raw").string(),
-                          "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "an=1", "real_time=-2"},
-                         environment, 30);
-            if (res.status == 128 + SIGKILL)
-                continue;
-            EXPECT_EQ(res.status, 0) << res.err;
-            out = e2e::ReadFile(dir / "melt.raw");
-            if (environment.count("VELMORA_MODULE")) {
-                EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
-            }
+namespace {
+
+// melt, to raw BGRA frames without audio. melt now and then ends before its consumer wrote
+// anything, or hangs (seen without our filter too): such a run is repeated.
+std::string Melt(const e2e::TempDir& dir, std::vector<std::string> input,
+                 const std::map<std::string, std::string>& environment) {
+    input.insert(input.begin(), "melt");
+    for (const char* a :
+         {"-consumer", "", "f=rawvideo", "vcodec=rawvideo", "pix_fmt=bgra", "an=1", "real_time=-2"})
+        input.emplace_back(*a ? a : "avformat:" + (dir / "melt.raw").string());
+    std::string out;
+    for (int attempt = 0; attempt < 5 && out.empty(); ++attempt) {
+        const auto res = e2e::Run(input, environment, 30);
+        if (res.status == 128 + SIGKILL)
+            continue;
+        EXPECT_EQ(res.status, 0) << res.err;
+        out = e2e::ReadFile(dir / "melt.raw");
+        if (environment.count("VELMORA_MODULE")) {
+            EXPECT_NE(res.err.find(kNowhere), std::string::npos) << res.err;
         }
-        return out;
-    };
+    }
+    return out;
+}
+
+// A profile of the frames' own size, so that nothing is scaled (melt wants the description first).
+const std::string kProfile = "description=frames\nwidth=" + std::to_string(kW) +
+                             "\nheight=" + std::to_string(kH) +
+                             "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                             "display_aspect_num=3\ndisplay_aspect_den=2\nframe_rate_num=24\n"
+                             "frame_rate_den=1\ncolorspace=709\n";
+
+} // namespace
+
+TEST_F(RealHosts, Mlt) {
+    e2e::WriteFile(dir / "profile", kProfile);
+    // The README's recipe: one picture per frame (pixbuf, ttl=1, out = count - 1), no audio.
+    const std::vector<std::string> recipe = {"-quiet",
+                                             "-profile",
+                                             (dir / "profile").string(),
+                                             "pixbuf:" + (dir / "in_%02d.png").string(),
+                                             "ttl=1",
+                                             "out=" + std::to_string(kFrames - 1),
+                                             "-attach",
+                                             "frei0r.velmora",
+                                             "matte=#00ff00"};
     // MLT goes on past a filter that cannot start: the frames it gets are transparent black,
     // never its own bytes passed off as a result.
-    const std::string black = melt(WithoutModule());
+    const std::string black = Melt(dir, recipe, WithoutModule());
     EXPECT_EQ(black, std::string(black.size(), '\0'));
     // Every frame in, every frame out, in order, each exactly the rule's.
-    EXPECT_TRUE(melt(env) == Expected(0, 255, 0));
+    EXPECT_TRUE(Melt(dir, recipe, env) == Expected(0, 255, 0));
+}
+
+// A project as Kdenlive saves one, the effect attached to a clip with the service and parameter
+// that its effect description (installed for Kdenlive's effect list) names.
+TEST_F(RealHosts, KdenliveProject) {
+    const std::string description = e2e::ReadFile(fs::path(VELMORA_SOURCE_DIR) / "adapters" /
+                                                  "kdenlive" / "frei0r_velmora.xml");
+    std::smatch tag, parameter;
+    ASSERT_TRUE(std::regex_search(description, tag, std::regex("<effect tag=\"([^\"]+)\"")));
+    ASSERT_TRUE(std::regex_search(description, parameter,
+                                  std::regex("<parameter type=\"color\" name=\"([^\"]+)\"")));
+    const std::string last = std::to_string(kFrames - 1);
+    e2e::WriteFile(
+        dir / "project.mlt",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<mlt LC_NUMERIC=\"C\" producer=\"main_bin\">\n"
+        " <profile description=\"frames\" width=\"" +
+            std::to_string(kW) + "\" height=\"" + std::to_string(kH) +
+            "\" progressive=\"1\" sample_aspect_num=\"1\" sample_aspect_den=\"1\""
+            " display_aspect_num=\"3\" display_aspect_den=\"2\" frame_rate_num=\"24\""
+            " frame_rate_den=\"1\" colorspace=\"709\"/>\n"
+            " <producer id=\"clip\" in=\"0\" out=\"" +
+            last +
+            "\">\n"
+            "  <property name=\"resource\">" +
+            (dir / "in_%02d.png").string() +
+            "</property>\n"
+            "  <property name=\"mlt_service\">pixbuf</property>\n"
+            "  <property name=\"ttl\">1</property>\n </producer>\n"
+            " <playlist id=\"playlist0\">\n  <entry producer=\"clip\" in=\"0\" out=\"" +
+            last +
+            "\">\n   <filter id=\"filter0\">\n"
+            "    <property name=\"mlt_service\">" +
+            tag[1].str() +
+            "</property>\n"
+            "    <property name=\"kdenlive_id\">" +
+            tag[1].str() +
+            "</property>\n"
+            "    <property name=\"" +
+            parameter[1].str() +
+            "\">0x00ff00ff</property>\n"
+            "   </filter>\n  </entry>\n </playlist>\n"
+            " <tractor id=\"tractor0\" in=\"0\" out=\"" +
+            last + "\">\n  <track producer=\"playlist0\"/>\n </tractor>\n</mlt>\n");
+    EXPECT_TRUE(Melt(dir, {"-quiet", (dir / "project.mlt").string()}, env) == Expected(0, 255, 0));
 }

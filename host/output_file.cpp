@@ -428,6 +428,12 @@ void RemoveTemporaryFilesOnSignals() {
             sigaddset(&signals, sig);
         ::pthread_sigmask(SIG_BLOCK, &signals, nullptr); // threads made later inherit it
         std::thread(EndOnSignals, signals).detach();
+        // A signal that came while the last paths were made or moved ends the program, even if
+        // its work got done meanwhile: the signal thread is let finish instead of raced.
+        std::atexit([] {
+            while (Tracking().signalled)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
     });
 }
 

@@ -65,6 +65,26 @@ const DXSAMPLE kClear{}, kOpaque = Sample(255, 10, 20, 30), kHalf = Sample(128, 
 
 } // namespace
 
+// Code built against the published interface definitions asks for these identifiers.
+TEST(InterfaceLayout, PublishedIdentifiers) {
+    const std::pair<GUID, const char*> published[] = {
+        {uuidof<IDXBaseObject>(), "{17B59B2B-9CC8-11D1-9053-00C04FD9189D}"},
+        {uuidof<IDXARGBReadPtr>(), "{EAAAC2D6-C290-11D1-905D-00C04FD9189D}"},
+        {uuidof<IDXARGBReadWritePtr>(), "{EAAAC2D7-C290-11D1-905D-00C04FD9189D}"},
+        {uuidof<IDXSurface>(), "{B39FD73F-E139-11D1-9065-00C04FD9189D}"},
+        {uuidof<IDXSurfaceFactory>(), "{144946F5-C4D4-11D1-81D1-0000F87557DB}"},
+        {uuidof<IDXTaskManager>(), "{254DBBC1-F922-11D0-883A-3C8B00C10000}"},
+        {uuidof<IDXTransformFactory>(), "{6A950B2B-A971-11D1-81C8-0000F87557DB}"},
+        {uuidof<IDXSurfaceModifier>(), "{9EA3B637-C37D-11D1-905E-00C04FD9189D}"},
+        {uuidof<IDXTransform>(), "{30A5FB78-E11F-11D1-9064-00C04FD9189D}"},
+        {uuidof<IDXEffect>(), "{E31FB81B-1335-11D1-8189-0000F87557DB}"},
+        {uuidof<IDirectDrawSurface>(), "{6C14DB81-A733-11CE-A521-0020AF0BE560}"},
+        {uuidof<IDirect3DRMMeshBuilder3>(), "{4516EC82-8F20-11D0-9B6D-0000C0781BC3}"},
+    };
+    for (const auto& [iid, text] : published)
+        EXPECT_EQ(velmora::com::GuidToString(iid), text);
+}
+
 TEST(InterfaceLayout, MethodsSitInTheirPublishedSlots) {
     using R = IDXARGBReadPtr;
     using W = IDXARGBReadWritePtr;

@@ -4,6 +4,8 @@ set -euo pipefail
 
 packages=(
     build-essential g++ cmake ninja-build pkg-config ccache clang-format
+    # make package: cpack's Debian generator finds the dependencies with file and dpkg-shlibdeps
+    file dpkg-dev
     libgtest-dev libgmock-dev libbenchmark-dev libhwy-dev
     # the settings UI: JUCE and what its modules build against; the screen pixel over X11
     juce-modules-source libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev

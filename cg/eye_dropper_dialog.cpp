@@ -1,7 +1,7 @@
 #include "eye_dropper_dialog.h"
 
 #include "eye_dropper_icon.h"
-#include "platform/win32/screen.h"
+#include "platform/platform.h"
 
 namespace cg {
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/win32/strings.h"
-
 namespace velmora {
 
 const FilterProps kPresets[kPresetCount] = {
@@ -25,13 +23,6 @@ void BlendFilterProps(FilterProps* destination, const FilterProps& from, const F
     destination->green = mix(from.green, to.green);
     destination->blue = mix(from.blue, to.blue);
     destination->alpha = mix(from.alpha, to.alpha);
-}
-
-void AddPresetStrings(HINSTANCE module) {
-    win32::AddStrings(module, kLangEnglishUS,
-                      {{kFirstPresetString + 0, "(Default)"},
-                       {kFirstPresetString + 1, "Green"},
-                       {kFirstPresetString + 2, "Blue"}});
 }
 
 } // namespace velmora

@@ -4,22 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/com/types.h"
-
-struct FilterProps {
-    BYTE alpha; // carried, stored and blended; the kernel ignores it
-    BYTE red;
-    BYTE green;
-    BYTE blue;
-
-    friend bool operator==(const FilterProps&, const FilterProps&) = default;
-};
-static_assert(sizeof(FilterProps) == 4);
+#include "api/velmora.h"
 
 namespace velmora {
 
 constexpr int kPresetCount = 3;
-constexpr UINT kFirstPresetString = 105;
+constexpr UINT kFirstPresetString = IDS_VELMORA_PRESET0;
 
 // (Default) opaque black, Green, Blue; names at string ids 105 + index.
 extern const FilterProps kPresets[kPresetCount];
@@ -33,8 +23,5 @@ inline std::uint32_t PackMatte(const FilterProps& p) {
 // from + (to - from) * t per field, t clamped to 0..1, truncated toward zero.
 void BlendFilterProps(FilterProps* destination, const FilterProps& from, const FilterProps& to,
                       double fraction);
-
-// Adds the preset names to the module's string table.
-void AddPresetStrings(HINSTANCE module);
 
 } // namespace velmora

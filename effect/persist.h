@@ -2,8 +2,7 @@
 // the object's IPersistStreamInit (storage) or its property map (bag).
 #pragma once
 
-#include "platform/com/objidl.h"
-#include "platform/com/propbag.h"
+#include "platform/platform.h"
 
 constexpr const OLECHAR* kContentsStream = L"Contents";
 

@@ -8,10 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host_interfaces.h"
-#include "platform/win32/critical_section.h"
-#include "platform/win32/strings.h"
-#include "platform/win32/window.h"
+#include "api/velmora.h"
+#include "platform/platform.h"
 
 template <class Props>
 class CSFVideoPlugin : public IStaticFilterPreset,
@@ -327,7 +325,7 @@ protected:
     UINT m_firstPresetString;
     LONG m_presetCount;
     HINSTANCE m_hInstance;
-    SfPluginInfo m_info{2, 0, 1.0, 1, 1, 0, 0};
+    SfPluginInfo m_info{2, 0, 1.0, 1, 1, 0, 0}; // what a plug-in reports unless it says otherwise
     double m_extensionValue = 1.0;
     const CLSID* m_pClsid;
     ISfNotifySink* m_pSink = nullptr;

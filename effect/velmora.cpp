@@ -3,9 +3,8 @@
 #include <mutex>
 
 #include "kernel.h"
-#include "module.h"
-#include "platform/com/typelib.h"
-#include "platform/win32/strings.h"
+#include "server/instance.h"
+#include "platform/platform.h"
 
 using velmora::com::ComPtr;
 namespace bnds = velmora::dxbounds;
@@ -47,7 +46,7 @@ CVelmora::CVelmora()
     m_dwOptionFlags = DXBOF_SAME_SIZE_INPUTS | DXBOF_CENTER_INPUTS;
     m_dwMiscFlags |= DXTMF_INPLACE_OPERATION;
     m_Duration = 0.5f;
-    m_info = SfPluginInfo{2, 0, 1.0, 0, 0, 1, 0};
+    m_info = kVelmoraPluginInfo;
 }
 
 CVelmora::~CVelmora() = default;

@@ -2,32 +2,11 @@
 // surface in place, band by band, with the matte colour of the moment.
 #pragma once
 
+#include "api/velmora.h"
 #include "filter_props.h"
-#include "module.h"
 #include "persist.h"
 #include "sf_video_plugin.h"
 #include "transform/dxbase.h"
-
-constexpr CLSID CLSID_Velmora = velmora::com::MakeGuid("{6B1F2C40-8E3A-4D57-A1C9-3F0E5D7B2A91}");
-constexpr CLSID CLSID_VelmoraPP = velmora::com::MakeGuid("{9C4E7A12-5B60-4F83-B2D4-71A8E0C3F6B5}");
-
-constexpr GUID LIBID_VelmoraLib = velmora::com::MakeGuid("{2D8B5E31-7F04-4A6C-9E1B-C5A3F7D02E48}");
-constexpr GUID CATID_DXImageTransform =
-    velmora::com::MakeGuid("{C501EDBE-9E70-11D1-9053-00C04FD9189D}");
-
-struct IVelmora : IDXEffect {};
-VELMORA_DEFINE_UUID(IVelmora, "{B7FF1AED-44A4-4ACB-82A0-E2EABA2EA7FC}");
-
-// The host's surface-information interface; the effect reads it and does not use the record.
-struct SfSurfaceInfo {
-    double scale;
-    LONGLONG reserved[2];
-};
-static_assert(sizeof(SfSurfaceInfo) == 24);
-struct ISfSurfaceInfo : IUnknown {
-    STDMETHOD(GetSurfaceInfo)(SfSurfaceInfo* info) = 0;
-};
-VELMORA_DEFINE_UUID(ISfSurfaceInfo, "{709BA0D6-F965-11D1-9AA9-00A0C99B12C5}");
 
 namespace velmora {
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "effect/velmora.h"
+#include "server/instance.h"
 #include "platform/com/atl.h"
 #include "platform/win32/module.h"
 #include "platform/win32/strings.h"

@@ -9,11 +9,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "output_file.h"
 #include "png_io.h"
 #include "progress.h"

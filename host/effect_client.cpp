@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "effect/host_interfaces.h"
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "output_file.h"
 #include "platform/com/compound_file.h"
 #include "platform/com/registry.h"

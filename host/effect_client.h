@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "effect/filter_props.h"
+#include "api/velmora.h"
 #include "platform/com/activation.h"
 
 namespace velmora::host {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "apply.h"
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "effect_client.h"
 #include "output_file.h"
 #include "platform/com/registry.h"

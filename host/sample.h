@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "effect/filter_props.h"
+#include "api/velmora.h"
 
 namespace velmora::host {
 

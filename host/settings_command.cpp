@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "effect_client.h"
 #include "settings_frame.h"
 

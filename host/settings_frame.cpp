@@ -4,10 +4,10 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "output_file.h"
 #include "platform/frame/property_frame.h"
-#include "platform/win32/screen.h"
+#include "juce/gui_start.h"
 #include "png_io.h"
 
 // Xlib last: its macros clash with the framework's names.
@@ -105,11 +105,9 @@ int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
         return Fail("the effect names no settings page (" + Hex(hr) + ")");
     }
 
-    velmora::win32::InstallXErrorRecorder(); // an X error must not end the program
-    velmora::win32::InternWindowManagerAtoms();
     int status = 0;
     {
-        juce::ScopedJuceInitialiser_GUI framework;
+        GuiStart gui;
         std::unique_ptr<velmora::frame::PropertyFrame> frame;
         IUnknown* objects[] = {effect};
         // Pages come from where the effect came from: the registry, or the module itself.

@@ -5,12 +5,8 @@
 #include <string>
 
 #include "effect/velmora.h"
-#include "platform/com/atl.h"
-#include "platform/com/comcat.h"
-#include "platform/com/registrar.h"
-#include "platform/com/registry.h"
-#include "platform/win32/module.h"
-#include "platform/win32/strings.h"
+#include "instance.h"
+#include "platform/platform.h"
 #include "settings/velmora_pp.h"
 #include "typelib_data.h"
 
@@ -41,12 +37,10 @@ ClassEntry g_classes[] = {
 };
 
 std::mutex g_classObjectLock; // serialises the first creation of each class object
-HINSTANCE g_instance = nullptr;
 
 std::string ModulePath() {
     char path[4096];
-    return GetModuleFileNameA(g_instance ? g_instance : ModuleInstance(), path, sizeof path) ? path
-                                                                                             : "";
+    return GetModuleFileNameA(ModuleInstance(), path, sizeof path) ? path : "";
 }
 
 HRESULT Categories(const CLSID& clsid, bool add) {
@@ -75,7 +69,6 @@ extern "C" {
 
 __attribute__((visibility("default"))) BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) {
-        g_instance = instance;
         SetModuleInstance(instance);
         com::AddTypeLibResource(instance, &kVelmoraTypeLib);
         DisableThreadLibraryCalls(instance);

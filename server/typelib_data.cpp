@@ -1,6 +1,6 @@
 #include "typelib_data.h"
 
-#include "effect/velmora.h"
+#include "api/velmora.h"
 
 namespace velmora {
 namespace {

@@ -1,7 +1,7 @@
 // The module's type library, described as data.
 #pragma once
 
-#include "platform/com/typelib.h"
+#include "platform/platform.h"
 
 namespace velmora {
 extern const com::TypeLibDesc kVelmoraTypeLib;

@@ -5,14 +5,14 @@
 
 #include "cg/colour_selector.h"
 #include "effect/filter_props.h"
-#include "gui_runtime.h"
+#include "juce/gui_start.h"
 #include "slider_look_and_feel.h"
 
 using ChangeCallback = void (*)(void* context);
 // A key the panel does not use itself (a juce::KeyPress code); true if someone took it.
 using KeyCallback = bool (*)(void* context, int keyCode);
 
-class PropPageComp : private GuiRuntimeUser,
+class PropPageComp : private velmora::GuiStart,
                      public juce::Component,
                      public juce::ChangeListener,
                      public juce::Button::Listener {

@@ -4,15 +4,13 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "effect/host_interfaces.h"
-#include "effect/module.h"
+#include "api/velmora.h"
+#include "server/instance.h"
 #include "prop_page_comp.h"
 
 using velmora::com::ComPtr;
 
 namespace {
-
-constexpr UINT kTitleString = 102, kHelpFileString = 103, kDocString = 104;
 
 // The window property that leads from the page's window to the page: the handle in decimal.
 std::string PropertyName(HWND hwnd) {
@@ -50,9 +48,9 @@ HRESULT CreateSettingsPage(IUnknown* outer, REFIID riid, void** ppv) {
 } // namespace velmora
 
 CVelmoraPP::CVelmoraPP() {
-    m_dwTitleID = kTitleString;
-    m_dwHelpFileID = kHelpFileString;
-    m_dwDocStringID = kDocString;
+    m_dwTitleID = IDS_VELMORA_TITLE;
+    m_dwHelpFileID = IDS_VELMORA_HELPFILE;
+    m_dwDocStringID = IDS_VELMORA_DOCSTRING;
 }
 
 CVelmoraPP::~CVelmoraPP() {

@@ -4,8 +4,7 @@
 #pragma once
 
 #include "effect/filter_props.h"
-#include "platform/com/atl.h"
-#include "platform/com/proppage.h"
+#include "platform/platform.h"
 
 class PropPageComp;
 

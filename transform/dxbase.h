@@ -6,8 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/com/atl.h"
-#include "platform/dxtrans/dxtransform.h"
+#include "platform/platform.h"
 
 class CDXBaseNTo1;
 

@@ -15,7 +15,7 @@ extern "C" {
 #include <new>
 #include <utility>
 
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "platform/com/activation.h"
 #include "platform/win32/module.h"
 

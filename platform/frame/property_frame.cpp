@@ -2,9 +2,9 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include "juce/x11_event_queue.h"
+#include "juce/gui_start.h"
 #include "platform/com/object.h"
-#include "platform/win32/screen.h"
+#include "juce/gui_start.h"
 
 namespace velmora::frame {
 namespace {
@@ -74,7 +74,7 @@ struct PropertyFrame::Impl : private juce::Button::Listener, private juce::Chang
         Impl& owner_;
     };
 
-    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> framework; // only if nobody runs it yet
+    GuiStart gui; // first: the components below need the framework
     std::vector<Page> pages;
     std::vector<com::ComPtr<IUnknown>> objects;
     PageSite* site = nullptr;
@@ -200,11 +200,6 @@ HRESULT PropertyFrame::Create(LPCOLESTR caption, ULONG objectCount, IUnknown** o
     if (pageCount == 0)
         return E_INVALIDARG;
     auto impl = std::make_unique<Impl>();
-    win32::InstallXErrorRecorder(); // an X error must not end the host
-    win32::InternWindowManagerAtoms();
-    if (!juce::MessageManager::getInstanceWithoutCreating())
-        impl->framework = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
-    keepX11EventQueueDrained();
 
     for (ULONG i = 0; i < objectCount; ++i)
         impl->objects.emplace_back(objects[i]);

@@ -1,8 +1,6 @@
 #include "screen.h"
 
-#include <atomic>
 #include <cstdlib>
-#include <mutex>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -13,17 +11,6 @@ struct HDC__ {
 };
 
 namespace {
-
-std::atomic<std::uint64_t> errorCount{0};
-std::atomic<int> lastErrorCode{0};
-std::atomic<int> lastErrorRequest{0};
-
-int RecordXError(Display*, XErrorEvent* event) {
-    lastErrorCode.store(event->error_code);
-    lastErrorRequest.store(event->request_code);
-    errorCount.fetch_add(1);
-    return 0;
-}
 
 // The byte of a pixel value under one colour mask, scaled to 0-255.
 unsigned Channel(unsigned long pixel, unsigned long mask) {
@@ -96,54 +83,3 @@ COLORREF GetPixel(HDC hdc, int x, int y) {
     XDestroyImage(image);
     return r | g << 8 | b << 16;
 }
-
-namespace velmora::win32 {
-
-void InstallXErrorRecorder() {
-    static std::once_flag once;
-    std::call_once(once, [] { XSetErrorHandler(RecordXError); });
-}
-
-std::uint64_t XErrorsRecorded() {
-    return errorCount.load();
-}
-
-int LastXErrorCode() {
-    return lastErrorCode.load();
-}
-
-int LastXErrorRequest() {
-    return lastErrorRequest.load();
-}
-
-bool InternWindowManagerAtoms() {
-    // Atoms outlive the connection that made them: they belong to the server.
-    static const char* const names[] = {
-        "WM_PROTOCOLS",
-        "WM_TAKE_FOCUS",
-        "WM_DELETE_WINDOW",
-        "_NET_WM_PING",
-        "WM_CHANGE_STATE",
-        "WM_STATE",
-        "_NET_WM_WINDOW_TYPE",
-        "_NET_WM_STATE",
-        "_NET_WM_STATE_HIDDEN",
-        "_NET_WM_STATE_FULLSCREEN",
-        "_NET_FRAME_EXTENTS",
-        "_NET_WORKAREA",
-        "_MOTIF_WM_HINTS",
-        "_NET_WM_ALLOWED_ACTIONS",
-        "_NET_WM_WINDOW_TYPE_NORMAL",
-        "_NET_WM_WINDOW_TYPE_COMBO",
-    };
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr)
-        return false;
-    Atom atoms[std::size(names)];
-    XInternAtoms(display, const_cast<char**>(names), static_cast<int>(std::size(names)), False,
-                 atoms);
-    XCloseDisplay(display);
-    return true;
-}
-
-} // namespace velmora::win32

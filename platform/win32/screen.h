@@ -1,5 +1,4 @@
-// Screen pixels over X11 (GetDC, GetPixel, GetCursorPos, ReleaseDC) and the guards a module needs
-// before it shares the process's X display with its host.
+// Screen pixels over X11: GetDC, GetPixel, GetCursorPos, ReleaseDC.
 #pragma once
 
 #include <cstdint>
@@ -24,19 +23,3 @@ BOOL GetCursorPos(LPPOINT point);
 // The colour the display shows at (x, y) of the context's drawable; CLR_INVALID outside it or
 // when it cannot be read.
 COLORREF GetPixel(HDC hdc, int x, int y);
-
-namespace velmora::win32 {
-
-// Replaces Xlib's default error handler, which ends the process, with one that counts errors.
-// Process-wide and idempotent; it stays installed for the life of the process.
-void InstallXErrorRecorder();
-// Errors recorded since the recorder was installed, and the error and request codes of the last.
-std::uint64_t XErrorsRecorded();
-int LastXErrorCode();
-int LastXErrorRequest();
-
-// Interns the window-manager atoms that toolkits only look up, so that on a display without a
-// window manager they exist instead of arriving as None in requests. False with no display.
-bool InternWindowManagerAtoms();
-
-} // namespace velmora::win32

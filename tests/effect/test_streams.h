@@ -14,6 +14,7 @@
 #include "effect/sf_video_plugin.h"
 #include "platform/com/object.h"
 #include "platform/win32/window.h"
+#include "server/instance.h"
 #include "scripted_stream.h"
 
 namespace velmora::test {
@@ -114,10 +115,8 @@ class TestEffect : public CSFVideoPlugin<FilterProps>,
                    public IPersistPropertyBagImpl<TestEffect> {
 public:
     TestEffect()
-        : CSFVideoPlugin(kPresets, win32::ModuleFromAddress(&kPresets), kFirstPresetString,
-                         kPresetCount, &kTestClsid) {
-        AddPresetStrings(m_hInstance);
-    }
+        : CSFVideoPlugin(kPresets, ModuleInstance(), kFirstPresetString, kPresetCount,
+                         &kTestClsid) {}
 
     static const CLSID& GetObjectCLSID() { return kTestClsid; }
     static const com::PropertyMapEntry* GetPropertyMap() {

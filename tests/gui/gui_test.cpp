@@ -1,7 +1,7 @@
 #include "gui_test.h"
 
 #include "juce/x11_event_queue.h"
-#include "platform/win32/screen.h"
+#include "juce/gui_start.h"
 
 // Xlib last: its macros clash with the framework's names.
 #include <X11/Xlib.h>
@@ -45,9 +45,9 @@ void flushMessages() {
 }
 
 GuiTest::GuiTest(bool startFramework) {
-    velmora::win32::InstallXErrorRecorder();
-    velmora::win32::InternWindowManagerAtoms();
-    errorsBefore = velmora::win32::XErrorsRecorded();
+    velmora::InstallXErrorRecorder();
+    velmora::InternWindowManagerAtoms();
+    errorsBefore = velmora::XErrorsRecorded();
     if (startFramework) {
         framework = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
         velmora::keepX11EventQueueDrained();
@@ -56,9 +56,9 @@ GuiTest::GuiTest(bool startFramework) {
 
 GuiTest::~GuiTest() {
     framework.reset();
-    EXPECT_EQ(velmora::win32::XErrorsRecorded(), errorsBefore)
-        << "X errors, the last with code " << velmora::win32::LastXErrorCode() << " for request "
-        << velmora::win32::LastXErrorRequest();
+    EXPECT_EQ(velmora::XErrorsRecorded(), errorsBefore)
+        << "X errors, the last with code " << velmora::LastXErrorCode() << " for request "
+        << velmora::LastXErrorRequest();
 }
 
 struct FakeInput::Impl : Connection {};

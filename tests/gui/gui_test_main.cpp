@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "gui_test.h"
-#include "platform/win32/screen.h"
+#include "juce/gui_start.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     // Before anything can open the framework's connection: fixtures build components early.
-    velmora::win32::InstallXErrorRecorder();
-    velmora::win32::InternWindowManagerAtoms();
+    velmora::InstallXErrorRecorder();
+    velmora::InternWindowManagerAtoms();
     return RUN_ALL_TESTS();
 }

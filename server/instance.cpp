@@ -1,10 +1,10 @@
-#include "module.h"
+#include "instance.h"
 
 #include <mutex>
 #include <vector>
 
-#include "filter_props.h"
-#include "platform/win32/strings.h"
+#include "api/velmora.h"
+#include "platform/platform.h"
 
 namespace velmora {
 namespace {
@@ -16,8 +16,12 @@ std::vector<std::function<void()>> g_termFuncs;
 // The module's string table: the settings page's title and help strings, and the preset names.
 void AddModuleStrings(HINSTANCE module) {
     win32::AddStrings(module, kLangEnglishUS,
-                      {{102, "Velmora"}, {103, "Help File Name"}, {104, "Your Help String"}});
-    AddPresetStrings(module);
+                      {{IDS_VELMORA_TITLE, "Velmora"},
+                       {IDS_VELMORA_HELPFILE, "Help File Name"},
+                       {IDS_VELMORA_DOCSTRING, "Your Help String"},
+                       {IDS_VELMORA_PRESET0 + 0, "(Default)"},
+                       {IDS_VELMORA_PRESET0 + 1, "Green"},
+                       {IDS_VELMORA_PRESET0 + 2, "Blue"}});
 }
 
 } // namespace
@@ -32,7 +36,7 @@ HINSTANCE ModuleInstance() {
     std::lock_guard lock(g_mutex);
     if (!g_module) {
         // Linked into a program rather than loaded: the image holding this code.
-        g_module = win32::ModuleFromAddress(&kPresets);
+        g_module = win32::ModuleFromAddress(&g_module);
         AddModuleStrings(g_module);
     }
     return g_module;

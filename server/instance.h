@@ -1,9 +1,10 @@
-// Module-wide services of the plug-in: its instance handle and the clean-up run at unload.
+// The module's own state, one of each per module: its instance handle with the string table,
+// and the clean-up run at unload.
 #pragma once
 
 #include <functional>
 
-#include "platform/com/types.h"
+#include "platform/platform.h"
 
 namespace velmora {
 

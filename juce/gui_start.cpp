@@ -1,0 +1,102 @@
+#include "gui_start.h"
+
+#include <atomic>
+#include <iterator>
+#include <memory>
+#include <mutex>
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include "x11_event_queue.h"
+
+// Xlib last: its macros clash with the framework's names.
+#include <X11/Xlib.h>
+
+namespace velmora {
+namespace {
+
+int numUsers = 0;
+std::unique_ptr<juce::ScopedJuceInitialiser_GUI> ownStart;
+
+std::atomic<std::uint64_t> errorCount{0};
+std::atomic<int> lastErrorCode{0};
+std::atomic<int> lastErrorRequest{0};
+
+int RecordXError(Display*, XErrorEvent* event) {
+    lastErrorCode.store(event->error_code);
+    lastErrorRequest.store(event->request_code);
+    errorCount.fetch_add(1);
+    return 0;
+}
+
+} // namespace
+
+GuiStart::GuiStart() {
+    if (numUsers++ == 0) {
+        // Inside a host an X error must not end the process, and a display without a window
+        // manager lacks atoms the framework only looks up.
+        InstallXErrorRecorder();
+        InternWindowManagerAtoms();
+        if (juce::MessageManager::getInstanceWithoutCreating() == nullptr)
+            ownStart = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+    }
+    keepX11EventQueueDrained();
+}
+
+GuiStart::~GuiStart() {
+    if (--numUsers == 0)
+        ownStart.reset();
+}
+
+int GuiStart::users() {
+    return numUsers;
+}
+
+void InstallXErrorRecorder() {
+    static std::once_flag once;
+    std::call_once(once, [] { XSetErrorHandler(RecordXError); });
+}
+
+std::uint64_t XErrorsRecorded() {
+    return errorCount.load();
+}
+
+int LastXErrorCode() {
+    return lastErrorCode.load();
+}
+
+int LastXErrorRequest() {
+    return lastErrorRequest.load();
+}
+
+bool InternWindowManagerAtoms() {
+    // Atoms outlive the connection that made them: they belong to the server.
+    static const char* const names[] = {
+        "WM_PROTOCOLS",
+        "WM_TAKE_FOCUS",
+        "WM_DELETE_WINDOW",
+        "_NET_WM_PING",
+        "WM_CHANGE_STATE",
+        "WM_STATE",
+        "_NET_WM_WINDOW_TYPE",
+        "_NET_WM_STATE",
+        "_NET_WM_STATE_HIDDEN",
+        "_NET_WM_STATE_FULLSCREEN",
+        "_NET_FRAME_EXTENTS",
+        "_NET_WORKAREA",
+        "_MOTIF_WM_HINTS",
+        "_NET_WM_ALLOWED_ACTIONS",
+        "_NET_WM_WINDOW_TYPE_NORMAL",
+        "_NET_WM_WINDOW_TYPE_COMBO",
+    };
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    Atom atoms[std::size(names)];
+    XInternAtoms(display, const_cast<char**>(names), static_cast<int>(std::size(names)), False,
+                 atoms);
+    XCloseDisplay(display);
+    return true;
+}
+
+} // namespace velmora

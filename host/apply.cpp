@@ -1,6 +1,5 @@
 #include "apply.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,130 +13,114 @@
 #include <mutex>
 #include <thread>
 
-#include "api/velmora.h"
+#include "matte.h"
 #include "output_file.h"
 #include "png_io.h"
 #include "progress.h"
+#include "settings_file.h"
 
 namespace fs = std::filesystem;
-using velmora::com::ComPtr;
 
 namespace velmora::host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void Error(const std::string& message) {
-    std::fprintf(stderr, "velmora: %s\n", message.c_str());
-}
+using client::FormatColour;
 
 bool IsPngName(const fs::path& p) {
-    std::string ext = p.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ext == ".png";
+    return Lower(p.extension().string()) == ".png";
 }
-
-// The effect on one frame at a time: set up on a surface over the frame's memory, executed in
-// place, and let go of the surface before the memory goes.
-class Renderer {
-public:
-    bool Init(EffectSource& source, const ApplyOptions& options, std::string* error) {
-        HRESULT hr =
-            source.Create(CLSID_Velmora, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect_));
-        if (FAILED(hr)) {
-            *error = "cannot create the effect (" + Hex(hr) + ")";
-            return false;
-        }
-        ComPtr<IPersistStreamInit> init;
-        effect_->QueryInterface(uuidof<IPersistStreamInit>(), reinterpret_cast<void**>(&init));
-        if (init)
-            init->InitNew();
-        if (!Configure(options, error))
-            return false;
-
-        ComPtr<IDXTransformFactory> site;
-        ComPtr<IObjectWithSite> withSite;
-        hr = DXCreateTransformFactory(options.threads, &site);
-        if (SUCCEEDED(hr))
-            hr = effect_->QueryInterface(uuidof<IObjectWithSite>(),
-                                         reinterpret_cast<void**>(&withSite));
-        if (SUCCEEDED(hr))
-            hr = withSite->SetSite(site.Get());
-        if (SUCCEEDED(hr))
-            hr = effect_->QueryInterface(uuidof<IDXTransform>(),
-                                         reinterpret_cast<void**>(&transform_));
-        if (FAILED(hr)) {
-            *error = "cannot set the effect up (" + Hex(hr) + ")";
-            return false;
-        }
-        return true;
-    }
-
-    bool Run(Image& image, std::string* error) {
-        std::lock_guard lock(mutex_);
-        const auto start = Clock::now();
-        ComPtr<IDXSurface> surface;
-        HRESULT hr = DXCreateSurfaceOnMemory(DXPF_PMARGB32, image.bgra.data(),
-                                             static_cast<LONG>(image.width * 4), image.width,
-                                             image.height, &surface);
-        IUnknown* output = surface.Get();
-        if (SUCCEEDED(hr))
-            hr = transform_->Setup(nullptr, 0, &output, 1, 0);
-        if (SUCCEEDED(hr))
-            hr = transform_->Execute(nullptr, nullptr, nullptr);
-        transform_->Setup(nullptr, 0, nullptr, 0, 0);
-        effectSeconds += std::chrono::duration<double>(Clock::now() - start).count();
-        if (FAILED(hr))
-            *error = "the effect failed (" + Hex(hr) + ")";
-        return SUCCEEDED(hr);
-    }
-
-    double effectSeconds = 0;
-    std::string matteLabel;
-    bool usageError = false; // the failure was the command line's
-
-private:
-    bool Configure(const ApplyOptions& options, std::string* error) {
-        if (!options.settings.empty()) {
-            if (!LoadSettings(effect_.Get(), options.settings, error))
-                return false;
-            ComPtr<ISfExchangeProps<FilterProps>> exchange;
-            effect_->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                    reinterpret_cast<void**>(&exchange));
-            FilterProps p{};
-            if (exchange)
-                exchange->GetProps(&p);
-            matteLabel = FormatColour(p) + " from " + options.settings;
-            return true;
-        }
-        std::vector<Preset> presets;
-        if (!ReadPresets(effect_.Get(), &presets, error))
-            return false;
-        Matte matte;
-        if (options.matte.empty()) {
-            if (presets.empty()) {
-                *error = "the effect has no presets";
-                return false;
-            }
-            matte.label = presets[0].name + " (" + FormatColour(presets[0].props) + ")";
-        } else if (!ParseMatte(options.matte, presets, &matte, error)) {
-            usageError = true;
-            return false;
-        }
-        matteLabel = matte.label;
-        return ApplyMatte(effect_.Get(), matte, error);
-    }
-
-    std::mutex mutex_;
-    ComPtr<IUnknown> effect_;
-    ComPtr<IDXTransform> transform_;
-};
 
 struct Frame {
     std::string input;
     std::string name; // the output's file name
 };
+
+// What to read and where it goes: one file (or a pipe) to one file (or a pipe), or a folder of
+// frames to a folder.
+struct Plan {
+    bool sequence = false;
+    bool toPipe = false;
+    std::vector<Frame> frames;
+};
+
+// The command line checked against the files: 0, or the exit status after saying why.
+int MakePlan(const ApplyOptions& options, Plan* plan) {
+    std::error_code ec;
+    const fs::path input(options.input), output(options.output);
+    const bool fromPipe = options.input == "-";
+    plan->toPipe = options.output == "-";
+    const auto inputStatus = fs::status(input, ec);
+    if (!fromPipe && !fs::exists(inputStatus))
+        return Fail(options.input + ": no such file or directory");
+    plan->sequence = !fromPipe && fs::is_directory(inputStatus);
+    if (plan->sequence && plan->toPipe)
+        return Fail("- writes one PNG; a folder of frames needs an OUTPUT folder", 2);
+
+    if (plan->sequence) {
+        for (const auto& entry : fs::directory_iterator(input, ec))
+            if (entry.is_regular_file() && IsPngName(entry.path()))
+                plan->frames.push_back({entry.path().string(), entry.path().filename().string()});
+        if (ec)
+            return Fail(options.input + ": " + ec.message());
+        if (plan->frames.empty())
+            return Fail(options.input + ": no PNG files in this folder");
+        std::sort(plan->frames.begin(), plan->frames.end(),
+                  [](const Frame& a, const Frame& b) { return a.name < b.name; });
+        if (fs::exists(output) && !fs::is_directory(output))
+            return Fail(options.output + ": not a folder (the input is a folder of frames)");
+        return 0;
+    }
+    if (fromPipe && !plan->toPipe && fs::is_directory(output))
+        return Fail(options.output + ": a folder; name the output file", 2);
+    fs::path target =
+        !plan->toPipe && fs::is_directory(output) ? output / input.filename() : output;
+    if (!plan->toPipe && !IsPngName(target))
+        return Fail(target.string() + ": not a .png name; the output is written as PNG", 2);
+    if (plan->toPipe && ::isatty(STDOUT_FILENO))
+        return Fail("- would write a PNG to the terminal; redirect standard output", 2);
+    plan->frames.push_back({options.input, target.string()});
+    return 0;
+}
+
+// The options' matte into the effect: a settings file, a preset or a colour. 0, or the exit
+// status after saying why; label says which matte it was.
+int Configure(client::Effect& effect, const ApplyOptions& options, std::string* label) {
+    std::string error;
+    if (!options.settings.empty()) {
+        if (!LoadSettings(effect.object(), options.settings, &error))
+            return Fail(error);
+        FilterProps p{};
+        effect.GetProps(&p);
+        *label = FormatColour(p) + " from " + options.settings;
+        return 0;
+    }
+    std::vector<Preset> presets;
+    if (!client::ReadPresets(effect.object(), &presets, &error))
+        return Fail(error);
+    Matte matte;
+    if (options.matte.empty()) {
+        if (presets.empty())
+            return Fail("the effect has no presets");
+        matte.label = presets[0].name + " (" + FormatColour(presets[0].props) + ")";
+    } else if (!ParseMatte(options.matte, presets, &matte, &error)) {
+        return Fail(error, 2);
+    }
+    *label = matte.label;
+    return ApplyMatte(effect.object(), matte, &error) ? 0 : Fail(error);
+}
+
+// Where the outputs go before they are whole.
+struct Outputs {
+    StagingDirectory stage; // a folder's frames
+    OutputFile single;      // one file's
+};
+
+bool OpenOutputs(const Plan& plan, const ApplyOptions& options, Outputs* out, std::string* error) {
+    if (plan.sequence)
+        return out->stage.Create(options.output, error);
+    return plan.toPipe || out->single.Open(plan.frames[0].name, error);
+}
 
 // Writes a staged frame and makes it durable; the folder's commit renames it.
 bool WriteStaged(const std::string& path, const Image& image, std::string* error) {
@@ -158,82 +141,15 @@ bool WriteStaged(const std::string& path, const Image& image, std::string* error
     return ok;
 }
 
-} // namespace
+struct FrameSize {
+    std::uint32_t width = 0, height = 0;
+};
 
-int RunApply(const ApplyOptions& options) {
-    std::string error;
-    std::error_code ec;
-    const fs::path input(options.input), output(options.output);
-    const bool fromPipe = options.input == "-", toPipe = options.output == "-";
-    const auto inputStatus = fs::status(input, ec);
-    if (!fromPipe && !fs::exists(inputStatus)) {
-        Error(options.input + ": no such file or directory");
-        return 1;
-    }
-    const bool sequence = !fromPipe && fs::is_directory(inputStatus);
-    if (sequence && toPipe) {
-        Error("- writes one PNG; a folder of frames needs an OUTPUT folder");
-        return 2;
-    }
-
-    std::vector<Frame> frames;
-    if (sequence) {
-        for (const auto& entry : fs::directory_iterator(input, ec))
-            if (entry.is_regular_file() && IsPngName(entry.path()))
-                frames.push_back({entry.path().string(), entry.path().filename().string()});
-        if (ec) {
-            Error(options.input + ": " + ec.message());
-            return 1;
-        }
-        if (frames.empty()) {
-            Error(options.input + ": no PNG files in this folder");
-            return 1;
-        }
-        std::sort(frames.begin(), frames.end(),
-                  [](const Frame& a, const Frame& b) { return a.name < b.name; });
-        if (fs::exists(output) && !fs::is_directory(output)) {
-            Error(options.output + ": not a folder (the input is a folder of frames)");
-            return 1;
-        }
-    } else {
-        if (fromPipe && !toPipe && fs::is_directory(output)) {
-            Error(options.output + ": a folder; name the output file");
-            return 2;
-        }
-        fs::path target = !toPipe && fs::is_directory(output) ? output / input.filename() : output;
-        if (!toPipe && !IsPngName(target)) {
-            Error(target.string() + ": not a .png name; the output is written as PNG");
-            return 2;
-        }
-        if (toPipe && ::isatty(STDOUT_FILENO)) {
-            Error("- would write a PNG to the terminal; redirect standard output");
-            return 2;
-        }
-        frames.push_back({options.input, target.string()});
-    }
-
-    EffectSource source;
-    Renderer renderer;
-    if (!source.Open(options.verbose, &error) || !renderer.Init(source, options, &error)) {
-        Error(error);
-        return renderer.usageError ? 2 : 1;
-    }
-    if (options.verbose)
-        std::fprintf(stderr, "velmora: matte %s\n", renderer.matteLabel.c_str());
-
-    // Where the outputs go before they are whole.
-    StagingDirectory stage;
-    OutputFile single;
-    if (sequence) {
-        if (!stage.Create(options.output, &error)) {
-            Error(error);
-            return 1;
-        }
-    } else if (!toPipe && !single.Open(frames[0].name, &error)) {
-        Error(error);
-        return 1;
-    }
-
+// Every frame read, rendered and written on worker threads, the progress shown meanwhile. False
+// with the first failure.
+bool RenderFrames(const Plan& plan, const ApplyOptions& options, client::Effect& effect,
+                  Outputs& out, FrameSize* size, std::string* error) {
+    const auto& frames = plan.frames;
     const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
     const unsigned workers = static_cast<unsigned>(
         std::min<size_t>(options.threads ? options.threads : hardware, frames.size()));
@@ -242,16 +158,19 @@ int RunApply(const ApplyOptions& options) {
     std::mutex mutex;
     std::condition_variable changed;
     size_t done = 0;
-    std::string firstError;
-    std::uint32_t width = 0, height = 0;
-    ProgressBar progress(sequence ? frames.size() : 0, "frames");
-    const auto start = Clock::now();
+    ProgressBar progress(plan.sequence ? frames.size() : 0, "frames");
 
     auto fail = [&](const std::string& message) {
         std::lock_guard lock(mutex);
         if (!failed.exchange(true))
-            firstError = message;
+            *error = message;
         changed.notify_all();
+    };
+    auto outputName = [&](const Frame& f) {
+        return (plan.sequence ? fs::path(options.output) / f.name
+                : plan.toPipe ? fs::path("standard output")
+                              : fs::path(f.name))
+            .string();
     };
     auto work = [&] {
         Image image;
@@ -262,22 +181,20 @@ int RunApply(const ApplyOptions& options) {
                 return fail(why);
             if (!converted.empty()) {
                 std::lock_guard lock(mutex);
-                std::fprintf(stderr, "%svelmora: %s: %s converted to 8-bit RGBA\n",
-                             progress.active() ? "\r\033[K" : "", f.input.c_str(),
-                             converted.c_str());
+                std::fprintf(stderr, "%s", progress.active() ? "\r\033[K" : "");
+                Say(f.input + ": " + converted + " converted to 8-bit RGBA");
             }
-            if (!renderer.Run(image, &why))
-                return fail(f.input + ": " + why);
-            const bool ok = sequence ? WriteStaged(stage.PathOf(f.name), image, &why)
-                                     : WritePng(toPipe ? stdout : single.stream(), image, &why);
+            HRESULT hr = effect.Render(image.bgra.data(), static_cast<LONG>(image.width * 4),
+                                       image.width, image.height);
+            if (FAILED(hr))
+                return fail(f.input + ": the effect failed (" + client::Hex(hr) + ")");
+            const bool ok = plan.sequence
+                                ? WriteStaged(out.stage.PathOf(f.name), image, &why)
+                                : WritePng(plan.toPipe ? stdout : out.single.stream(), image, &why);
             if (!ok)
-                return fail((sequence ? fs::path(options.output) / f.name
-                             : toPipe ? fs::path("standard output")
-                                      : fs::path(f.name))
-                                .string() +
-                            ": cannot write: " + why);
+                return fail(outputName(f) + ": cannot write: " + why);
             std::lock_guard lock(mutex);
-            width = image.width, height = image.height;
+            *size = {image.width, image.height};
             ++done;
             changed.notify_all();
         }
@@ -296,34 +213,62 @@ int RunApply(const ApplyOptions& options) {
     }
     for (auto& t : threads)
         t.join();
+    return !failed;
+}
 
-    if (!failed) {
-        std::vector<std::string> names;
-        for (const auto& f : frames)
-            names.push_back(f.name);
-        const bool ok = sequence ? stage.Commit(names, &error) : toPipe || single.Commit(&error);
-        if (!ok)
-            fail(error);
-    }
-    if (failed) {
-        stage.Discard();
-        single.Discard();
-        Error(firstError);
-        return 1;
-    }
+// The outputs in place, all at once.
+bool Commit(const Plan& plan, Outputs& out, std::string* error) {
+    if (!plan.sequence)
+        return plan.toPipe || out.single.Commit(error);
+    std::vector<std::string> names;
+    for (const auto& f : plan.frames)
+        names.push_back(f.name);
+    return out.stage.Commit(names, error);
+}
 
-    if (options.verbose) {
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        const double pixels = static_cast<double>(width) * height * frames.size();
-        std::fprintf(stderr,
-                     "velmora: %zu frame%s of %ux%u in %.2f s: %.1f frames/s, %.1f Mpixel/s "
-                     "(PNG in and out included); the effect alone %.2f ms/frame, %.0f "
-                     "Mpixel/s\n",
-                     frames.size(), frames.size() == 1 ? "" : "s", width, height, seconds,
-                     frames.size() / seconds, pixels / seconds / 1e6,
-                     renderer.effectSeconds * 1e3 / frames.size(),
-                     pixels / std::max(renderer.effectSeconds, 1e-9) / 1e6);
+void ReportSpeed(size_t frames, FrameSize size, double seconds, double effectSeconds) {
+    const double pixels = static_cast<double>(size.width) * size.height * frames;
+    std::fprintf(stderr,
+                 "velmora: %zu frame%s of %ux%u in %.2f s: %.1f frames/s, %.1f Mpixel/s "
+                 "(PNG in and out included); the effect alone %.2f ms/frame, %.0f "
+                 "Mpixel/s\n",
+                 frames, frames == 1 ? "" : "s", size.width, size.height, seconds, frames / seconds,
+                 pixels / seconds / 1e6, effectSeconds * 1e3 / frames,
+                 pixels / std::max(effectSeconds, 1e-9) / 1e6);
+}
+
+} // namespace
+
+int RunApply(const ApplyOptions& options) {
+    Plan plan;
+    if (int status = MakePlan(options, &plan))
+        return status;
+
+    client::EffectSource source;
+    client::Effect effect;
+    std::string label, error;
+    if (!source.Open(options.verbose, &error) || !effect.Create(source, &error))
+        return Fail(error);
+    if (int status = Configure(effect, options, &label))
+        return status;
+    if (!effect.Site(options.threads, &error))
+        return Fail(error);
+    if (options.verbose)
+        Say("matte " + label);
+
+    Outputs out;
+    if (!OpenOutputs(plan, options, &out, &error))
+        return Fail(error);
+    const auto start = Clock::now();
+    FrameSize size;
+    if (!RenderFrames(plan, options, effect, out, &size, &error) || !Commit(plan, out, &error)) {
+        out.stage.Discard();
+        out.single.Discard();
+        return Fail(error);
     }
+    if (options.verbose)
+        ReportSpeed(plan.frames.size(), size,
+                    std::chrono::duration<double>(Clock::now() - start).count(), effect.seconds());
     return 0;
 }
 

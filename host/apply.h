@@ -3,8 +3,6 @@
 
 #include <string>
 
-#include "effect_client.h"
-
 namespace velmora::host {
 
 struct ApplyOptions {

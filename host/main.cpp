@@ -10,7 +10,8 @@
 
 #include "apply.h"
 #include "api/velmora.h"
-#include "effect_client.h"
+#include "client/client.h"
+#include "progress.h"
 #include "output_file.h"
 #include "platform/com/registry.h"
 #include "sample.h"
@@ -94,8 +95,7 @@ const Command kCommands[] = {
 };
 
 int Usage(const std::string& message) {
-    std::fprintf(stderr, "velmora: %s (velmora --help lists the commands)\n", message.c_str());
-    return 2;
+    return velmora::host::Fail(message + " (velmora --help lists the commands)", 2);
 }
 
 void PrintHelp(const Command& c) {
@@ -170,15 +170,13 @@ bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned* 
 
 int Register(bool unregister) {
     std::string module, error;
-    if (unregister && !velmora::host::IsRegistered() && velmora::registry::LastError().empty()) {
+    if (unregister && !velmora::client::IsRegistered() && velmora::registry::LastError().empty()) {
         std::printf("nothing to unregister: the effect is not registered in %s\n",
                     velmora::registry::FilePath().c_str());
         return 0;
     }
-    if (!velmora::host::RegisterModule(unregister, &module, &error)) {
-        std::fprintf(stderr, "velmora: %s\n", error.c_str());
-        return 1;
-    }
+    if (!velmora::client::RegisterModule(unregister, &module, &error))
+        return velmora::host::Fail(error);
     const std::string file = velmora::registry::FilePath();
     std::printf("%s %s %s %s\n", unregister ? "unregistered" : "registered", module.c_str(),
                 unregister ? "from" : "in", file.c_str());
@@ -186,28 +184,16 @@ int Register(bool unregister) {
 }
 
 int Presets(const Args& args) {
-    velmora::host::EffectSource source;
+    velmora::client::EffectSource source;
+    velmora::client::Effect effect;
     std::string error;
-    velmora::com::ComPtr<IUnknown> effect;
-    std::vector<velmora::host::Preset> presets;
-    if (!source.Open(args.verbose, &error)) {
-        std::fprintf(stderr, "velmora: %s\n", error.c_str());
-        return 1;
-    }
-    HRESULT hr =
-        source.Create(CLSID_Velmora, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect));
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "velmora: cannot create the effect (%s)\n",
-                     velmora::host::Hex(hr).c_str());
-        return 1;
-    }
-    if (!velmora::host::ReadPresets(effect.Get(), &presets, &error)) {
-        std::fprintf(stderr, "velmora: %s\n", error.c_str());
-        return 1;
-    }
+    std::vector<velmora::client::Preset> presets;
+    if (!source.Open(args.verbose, &error) || !effect.Create(source, &error) ||
+        !velmora::client::ReadPresets(effect.object(), &presets, &error))
+        return velmora::host::Fail(error);
     for (size_t i = 0; i < presets.size(); ++i)
         std::printf("%zu  %-10s  %s\n", i, presets[i].name.c_str(),
-                    velmora::host::FormatColour(presets[i].props).c_str());
+                    velmora::client::FormatColour(presets[i].props).c_str());
     return 0;
 }
 

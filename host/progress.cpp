@@ -8,6 +8,15 @@
 
 namespace velmora::host {
 
+void Say(const std::string& message) {
+    std::fprintf(stderr, "velmora: %s\n", message.c_str());
+}
+
+int Fail(const std::string& message, int status) {
+    Say(message);
+    return status;
+}
+
 ProgressBar::ProgressBar(std::size_t total, std::string unit)
     : total_(total), unit_(std::move(unit)), active_(::isatty(STDERR_FILENO) == 1),
       start_(std::chrono::steady_clock::now()), last_(start_ - std::chrono::seconds(1)) {}

@@ -1,4 +1,4 @@
-// A one-line progress bar on stderr, drawn only when stderr is a terminal.
+// What the program tells its user on stderr: one-line messages, and a progress bar.
 #pragma once
 
 #include <chrono>
@@ -6,6 +6,12 @@
 #include <string>
 
 namespace velmora::host {
+
+// "velmora: message" on stderr. Fail returns the exit status, for `return Fail(...)`.
+void Say(const std::string& message);
+int Fail(const std::string& message, int status = 1);
+
+// A one-line progress bar, drawn only when stderr is a terminal.
 
 class ProgressBar {
 public:

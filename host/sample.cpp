@@ -140,9 +140,8 @@ int RunSample(const SampleOptions& o) {
     std::error_code ec;
     fs::create_directories(o.folder, ec);
     if (ec || !fs::is_directory(o.folder)) {
-        std::fprintf(stderr, "velmora: %s: cannot create the folder: %s\n", o.folder.c_str(),
-                     ec ? ec.message().c_str() : "not a folder");
-        return 1;
+        return Fail(o.folder +
+                    ": cannot create the folder: " + (ec ? ec.message() : "not a folder"));
     }
     std::atomic<unsigned> next{0}, done{0};
     std::atomic<bool> failed{false};
@@ -176,10 +175,8 @@ int RunSample(const SampleOptions& o) {
         threads.emplace_back(work);
     for (auto& t : threads)
         t.join();
-    if (failed) {
-        std::fprintf(stderr, "velmora: %s\n", firstError.c_str());
-        return 1;
-    }
+    if (failed)
+        return Fail(firstError);
     // Frames of an earlier, longer clip would read as part of this one.
     static const std::regex ours("frame_([0-9]{4,9})\\.png");
     for (const auto& entry : fs::directory_iterator(o.folder, ec)) {

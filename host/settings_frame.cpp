@@ -9,6 +9,8 @@
 #include "platform/frame/property_frame.h"
 #include "juce/gui_start.h"
 #include "png_io.h"
+#include "progress.h"
+#include "settings_file.h"
 
 // Xlib last: its macros clash with the framework's names.
 #include <X11/Xlib.h>
@@ -17,11 +19,6 @@ using velmora::com::ComPtr;
 
 namespace velmora::host {
 namespace {
-
-int Fail(const std::string& message) {
-    std::fprintf(stderr, "velmora: %s\n", message.c_str());
-    return 1;
-}
 
 bool DisplayAvailable() {
     if (!std::getenv("DISPLAY"))
@@ -92,7 +89,7 @@ bool WriteScreenshot(const juce::Image& shot, const std::string& path, std::stri
 
 } // namespace
 
-int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
+int RunFrame(client::EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
     if (!DisplayAvailable())
         return Fail("the settings page needs an X display, and none can be opened (DISPLAY=" +
                     std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") + ")");
@@ -102,7 +99,7 @@ int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
     HRESULT hr = specify ? specify->GetPages(&pages) : E_NOINTERFACE;
     if (FAILED(hr) || pages.cElems == 0) {
         CoTaskMemFree(pages.pElems);
-        return Fail("the effect names no settings page (" + Hex(hr) + ")");
+        return Fail("the effect names no settings page (" + client::Hex(hr) + ")");
     }
 
     int status = 0;
@@ -117,7 +114,7 @@ int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
         hr = velmora::frame::PropertyFrame::Create(nullptr, 1, objects, pages.cElems, pages.pElems,
                                                    creator, &frame);
         if (FAILED(hr)) {
-            status = Fail("cannot open the settings page (" + Hex(hr) + ")");
+            status = Fail("cannot open the settings page (" + client::Hex(hr) + ")");
         } else if (!o.screenshot.empty()) {
             // Let the page settle: its first colour broadcast and layout run as messages.
             juce::MessageManager::getInstance()->runDispatchLoopUntil(300);
@@ -126,22 +123,18 @@ int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& o) {
                 status = Fail(error);
             frame->cancel();
         } else if (frame->runModal() == velmora::frame::PropertyFrame::Result::ok) {
-            ComPtr<ISfExchangeProps<FilterProps>> exchange;
-            effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                   reinterpret_cast<void**>(&exchange));
             FilterProps p{};
-            if (exchange)
+            if (auto exchange = client::Query<ISfExchangeProps<FilterProps>>(effect))
                 exchange->GetProps(&p);
             std::string error;
             if (o.file.empty())
-                std::printf("%s\n", FormatColour(p).c_str());
+                std::printf("%s\n", client::FormatColour(p).c_str());
             else if (!SaveSettings(effect, o.file, &error))
                 status = Fail(error);
             else if (o.verbose)
-                std::fprintf(stderr, "velmora: saved %s to %s\n", FormatColour(p).c_str(),
-                             o.file.c_str());
+                Say("saved " + client::FormatColour(p) + " to " + o.file);
         } else if (o.verbose) {
-            std::fprintf(stderr, "velmora: cancelled; nothing saved\n");
+            Say("cancelled; nothing saved");
         }
         frame.reset();
         juce::MessageManager::getInstance()->runDispatchLoopUntil(20);

@@ -1,13 +1,13 @@
 // The settings page in the platform's property frame, on the X display.
 #pragma once
 
-#include "effect_client.h"
+#include "client/client.h"
 #include "settings_command.h"
 
 namespace velmora::host {
 
 // Shows the effect's pages in the frame: renders it to options.screenshot, or lets the user edit
 // and on OK saves to options.file (or prints the colour). Returns the exit code.
-int RunFrame(EffectSource& source, IUnknown* effect, const SettingsOptions& options);
+int RunFrame(client::EffectSource& source, IUnknown* effect, const SettingsOptions& options);
 
 } // namespace velmora::host

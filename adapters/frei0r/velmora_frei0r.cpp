@@ -15,16 +15,12 @@ extern "C" {
 #include <new>
 #include <utility>
 
-#include "api/velmora.h"
-#include "platform/com/activation.h"
-#include "platform/win32/module.h"
-
 #include <dlfcn.h>
 
 #include <filesystem>
 #include <string>
 
-using velmora::com::ComPtr;
+#include "client/client.h"
 
 namespace {
 
@@ -33,8 +29,7 @@ struct Module {
     int users = 0;
     int inits = 0;       // f0r_init calls that took a reference
     bool failed = false; // a load failed; said once, however often a host tries
-    HMODULE handle = nullptr;
-    LPFNGETCLASSOBJECT getClassObject = nullptr;
+    velmora::client::EffectSource source;
 };
 Module g_module;
 
@@ -65,20 +60,11 @@ const char* ModulePath() {
 // Loaded on first use and kept while any instance or f0r_init holds it.
 bool Acquire() {
     std::lock_guard lock(g_module.mutex);
-    if (!g_module.handle) {
-        g_module.handle = LoadLibraryA(ModulePath());
-        if (!g_module.handle) {
+    if (!g_module.source.registrationFree()) {
+        std::string error;
+        if (!g_module.source.OpenModule(ModulePath(), &error)) {
             if (!std::exchange(g_module.failed, true))
-                std::fprintf(stderr, "velmora frei0r: cannot load the module %s: %s\n",
-                             ModulePath(), velmora::win32::LastLoadError());
-            return false;
-        }
-        g_module.getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(
-            GetProcAddress(g_module.handle, "DllGetClassObject"));
-        if (!g_module.getClassObject) {
-            std::fprintf(stderr, "velmora frei0r: %s has no DllGetClassObject\n", ModulePath());
-            FreeLibrary(g_module.handle);
-            g_module.handle = nullptr;
+                std::fprintf(stderr, "velmora frei0r: %s\n", error.c_str());
             return false;
         }
     }
@@ -88,11 +74,8 @@ bool Acquire() {
 
 void Release() {
     std::lock_guard lock(g_module.mutex);
-    if (--g_module.users == 0 && g_module.handle) {
-        FreeLibrary(g_module.handle);
-        g_module.handle = nullptr;
-        g_module.getClassObject = nullptr;
-    }
+    if (--g_module.users == 0)
+        g_module.source.Close();
 }
 
 BYTE ToByte(float x) {
@@ -107,53 +90,25 @@ struct Instance {
     // One effect; a frame's set-up and execution belong together, so calls from several
     // threads (MLT's slices) take turns, each still spread over the effect's own workers.
     std::mutex mutex;
-    ComPtr<IDXTransform> transform; // null: the effect could not be made
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
+    velmora::client::Effect effect;
+    bool ready = false; // the effect was made
     bool holdsModule = false;
 };
 
+// Four workers, the effect's most pieces, even on fewer cores: a piece copies its band from the
+// input and then unmattes it, and a quarter of a frame stays in a core's cache meanwhile.
 bool CreateEffect(Instance* in) {
-    ComPtr<IClassFactory> factory;
-    ComPtr<IUnknown> effect;
-    ComPtr<IObjectWithSite> withSite;
-    ComPtr<IDXTransformFactory> site;
-    HRESULT hr = g_module.getClassObject(CLSID_Velmora, uuidof<IClassFactory>(),
-                                         reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr))
-        hr =
-            factory->CreateInstance(nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect));
-    if (SUCCEEDED(hr)) {
-        ComPtr<IPersistStreamInit> init;
-        if (SUCCEEDED(effect->QueryInterface(uuidof<IPersistStreamInit>(),
-                                             reinterpret_cast<void**>(&init))))
-            init->InitNew();
-        hr = effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                    reinterpret_cast<void**>(&in->exchange));
-    }
-    // Four workers, the effect's most pieces, even on fewer cores: a piece copies its band from
-    // the input and then unmattes it, and a quarter of a frame stays in a core's cache meanwhile.
-    if (SUCCEEDED(hr))
-        hr = DXCreateTransformFactory(4, &site);
-    if (SUCCEEDED(hr))
-        hr = effect->QueryInterface(uuidof<IObjectWithSite>(), reinterpret_cast<void**>(&withSite));
-    if (SUCCEEDED(hr))
-        hr = withSite->SetSite(site.Get());
-    if (SUCCEEDED(hr))
-        hr = effect->QueryInterface(uuidof<IDXTransform>(),
-                                    reinterpret_cast<void**>(&in->transform));
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "velmora frei0r: cannot create the effect (0x%08X)\n",
-                     static_cast<unsigned>(hr));
-        return false;
-    }
-    return true;
+    std::string error;
+    if (in->effect.Create(g_module.source, &error) && in->effect.Site(4, &error))
+        return true;
+    std::fprintf(stderr, "velmora frei0r: %s\n", error.c_str());
+    return false;
 }
 
 void SetMatte(Instance* in, const f0r_param_color_t& c) {
     in->matte = c;
-    const FilterProps props{255, ToByte(c.r), ToByte(c.g), ToByte(c.b)};
-    if (in->exchange)
-        in->exchange->SetProps(&props);
+    if (in->ready)
+        in->effect.SetProps({255, ToByte(c.r), ToByte(c.g), ToByte(c.b)});
 }
 
 } // namespace
@@ -217,9 +172,8 @@ F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height)
     in->width = width;
     in->height = height;
     in->holdsModule = Acquire();
-    if (!in->holdsModule || !CreateEffect(in)) {
-        in->transform.Reset();
-        in->exchange.Reset();
+    in->ready = in->holdsModule && CreateEffect(in);
+    if (!in->ready) {
         std::fprintf(stderr,
                      "velmora frei0r: no effect: every frame comes out transparent black\n");
     }
@@ -260,25 +214,11 @@ F0R_EXPORT void f0r_update(f0r_instance_t instance, double, const uint32_t* infr
         return;
     std::lock_guard lock(in->mutex);
     const auto pitch = static_cast<LONG>(in->width * 4);
-    if (!in->transform) {
+    if (!in->ready) {
         std::memset(outframe, 0, static_cast<size_t>(pitch) * in->height);
         return;
     }
-    ComPtr<IDXSurface> surface;
-    HRESULT hr = DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, outframe, pitch, inframe, pitch,
-                                             in->width, in->height, &surface);
-    if (FAILED(hr)) {
-        if (inframe != outframe) // the frame passes unchanged
-            std::memmove(outframe, inframe, static_cast<size_t>(pitch) * in->height);
-    }
-    IUnknown* output = surface.Get();
-    if (SUCCEEDED(hr))
-        hr = in->transform->Setup(nullptr, 0, &output, 1, 0);
-    if (SUCCEEDED(hr))
-        hr = in->transform->Execute(nullptr, nullptr, nullptr);
-    // The frame's memory is the host's. Releasing the surface, last, copies the rows no piece
-    // reached.
-    in->transform->Setup(nullptr, 0, nullptr, 0, 0);
+    HRESULT hr = in->effect.Render(outframe, pitch, in->width, in->height, inframe);
     if (FAILED(hr))
         std::fprintf(stderr, "velmora frei0r: the effect failed (0x%08X)\n",
                      static_cast<unsigned>(hr));

@@ -1,5 +1,5 @@
 # The two entry points of the README. Each installs what it needs first.
-PRESETS ?= default asan tsan
+PRESETS ?= default asan tsan windows
 SOAK_PRESETS ?= default asan tsan
 JOBS ?= $(shell nproc)
 

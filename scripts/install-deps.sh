@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build and the tests need. Idempotent; nothing else is downloaded.
+# Installs every Debian package the build and the tests need, and builds with MinGW-w64 the
+# libraries the Windows build needs that Debian ships only for Linux, from Debian's own sources
+# (scripts/windows-deps.sh). Idempotent; nothing but Debian's packages and sources is downloaded.
 set -euo pipefail
 
 packages=(
@@ -24,16 +26,35 @@ packages=(
     # sanitizer runtimes for clang come with libclang-rt-14-dev. clang's runtimes name functions
     # only through llvm-symbolizer (package llvm), and the leak suppressions match those names.
     clang libclang-rt-14-dev llvm
+    # the windows preset: MinGW-w64 (POSIX threads), widl and windres, zlib for Windows, Wine to
+    # run the programs, GoogleTest's sources; dpkg-dev (above) unpacks Debian's source packages
+    g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+    wine wine64 googletest
 )
 
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Source packages come from the same suites as the binaries: each entry also for deb-src.
+update=0
+if ! apt-get indextargets 'Identifier: Sources' | grep -q .; then
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$f" ] && $sudo sed -i 's/^Types: deb$/Types: deb deb-src/' "$f"
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$f" ] && $sudo sed -i -E '/^deb-src /d; s/^deb (.*)$/deb \1\ndeb-src \1/' "$f"
+    done
+    update=1
+fi
+if [ ${#missing[@]} -gt 0 ]; then
+    update=1
+fi
+[ $update -eq 1 ] && $sudo apt-get update -qq
+[ ${#missing[@]} -gt 0 ] && $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+bash "$(dirname "$0")/windows-deps.sh"

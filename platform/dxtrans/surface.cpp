@@ -30,7 +30,7 @@ namespace {
 
 class MemorySurface;
 
-class SurfacePointer final : public PointerBase<IDXARGBReadWritePtr> {
+class SurfacePointer final : public PointerBase<IDXARGBReadWritePtr, IDXARGBReadPtr> {
 public:
     void Begin(MemorySurface* surface, const Area& area, bool rw);
 

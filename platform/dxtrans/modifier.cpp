@@ -311,7 +311,7 @@ private:
         }
         if (fg_)
             return fg_->GetBounds(out);
-        *out = SurfaceBounds(0, 0, 0, 0);
+        *out = dxbounds::Discrete(0, 0, 0, 0);
         return S_OK;
     }
     DXSAMPLEFORMATENUM Format() const {

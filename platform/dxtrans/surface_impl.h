@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "../com/object.h"
+#include "bounds.h"
 #include "dxtrans.h"
 
 namespace velmora::dxtrans {
@@ -21,17 +22,6 @@ struct Area {
                o.top < bottom;
     }
 };
-
-// The whole-surface bounds of a w x h surface.
-inline DXBNDS SurfaceBounds(LONG left, LONG top, LONG right, LONG bottom) {
-    DXBNDS b{};
-    b.eType = DXBT_DISCRETE;
-    b.u.D[DXB_X] = {left, right};
-    b.u.D[DXB_Y] = {top, bottom};
-    b.u.D[DXB_Z] = {0, 1};
-    b.u.D[DXB_T] = {0, 1};
-    return b;
-}
 
 // Checks LockSurface's arguments against the surface's bounds and gives the area to lock.
 // Bounds must be discrete (E_INVALIDARG) and inside the surface on every axis, each axis

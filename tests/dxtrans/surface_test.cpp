@@ -78,9 +78,9 @@ TEST(SurfaceFactory, MakesZeroedSurfacesOfEachFormatAndRefusesWhatItCannot) {
     auto create = [&](const GUID* fmt, DXBNDS b) {
         return f->CreateSurface(nullptr, nullptr, fmt, &b, 0, nullptr, IID_PPV_ARGS(&s));
     };
-    EXPECT_EQ(create(&other, Bounds(0, 0, 4, 4)), DXTERR_UNSUPPORTED_FORMAT);
-    EXPECT_EQ(create(&id, Bounds(1, 0, 4, 4)), DXTERR_INVALID_BOUNDS);
-    EXPECT_EQ(create(&id, Bounds(0, 0, 0x7FFFFFFF, 0x7FFFFFFF)), E_OUTOFMEMORY);
+    EXPECT_EQ(create(&other, Discrete({0, 0, 4, 4})), DXTERR_UNSUPPORTED_FORMAT);
+    EXPECT_EQ(create(&id, Discrete({1, 0, 4, 4})), DXTERR_INVALID_BOUNDS);
+    EXPECT_EQ(create(&id, Discrete({0, 0, 0x7FFFFFFF, 0x7FFFFFFF})), E_OUTOFMEMORY);
     BYTE bits[64];
     EXPECT_EQ(DXCreateSurfaceOnMemory(DXPF_ARGB32, bits, 15, 4, 4, &s), E_INVALIDARG)
         << "a pitch shorter than a row";
@@ -110,7 +110,7 @@ TEST(SurfaceOnMemory, FromASourceRowsAreCopiedOnFirstLockAndTheRestAtRelease) {
             S_OK);
 
         // A lock of some columns brings its rows whole, and nothing else.
-        DXBNDS b = Bounds(1, 2, 3, 4);
+        DXBNDS b = Discrete({1, 2, 3, 4});
         ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
         EXPECT_EQ(memRow(2), sourceRow(2));
         EXPECT_EQ(memRow(4), std::vector<BYTE>(row, 0xEE));
@@ -118,7 +118,7 @@ TEST(SurfaceOnMemory, FromASourceRowsAreCopiedOnFirstLockAndTheRestAtRelease) {
         p.Reset();
         // The holder's writes are kept when a later lock or the release reaches the same rows.
         const std::vector<BYTE> written = memRow(3);
-        b = Bounds(0, 3, 5, 6);
+        b = Discrete({0, 3, 5, 6});
         LockRead(s.Get(), &b).Reset();
         EXPECT_EQ(memRow(3), written);
         EXPECT_EQ(memRow(5), sourceRow(5));
@@ -204,7 +204,7 @@ TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
     ASSERT_EQ(m->QueryInterface(IID_PPV_ARGS(&s)), S_OK);
     const DXSAMPLE fill = Sample(255, 200, 100, 50);
     m->SetFillColor(fill);
-    const DXBNDS bounds = Bounds(0, 0, 6, 4);
+    const DXBNDS bounds = Discrete({0, 0, 6, 4});
     ASSERT_EQ(m->SetBounds(&bounds), S_OK);
     POINT origin{2, 1};
     ASSERT_EQ(m->SetForeground(fg.Get(), FALSE, &origin), S_OK);

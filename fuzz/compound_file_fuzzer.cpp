@@ -3,9 +3,6 @@
 // effect loads its record from it (IPersistStorage::Load). What imports must also export: the
 // storage is written back out (SaveCompoundFile, to a scratch folder on tmpfs), read in again and
 // must hold the same tree, class ids and bytes.
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <map>
 
 #include "effect/velmora.h"
@@ -13,6 +10,7 @@
 #include "platform/com/compound_file.h"
 
 using velmora::com::ComPtr;
+using namespace velmora::fuzz;
 
 namespace {
 
@@ -58,24 +56,10 @@ void Walk(IStorage* storage, const std::wstring& path, int depth, Tree* tree) {
     }
 }
 
-std::string ScratchFolder() {
-    std::string base = "/dev/shm";
-    struct stat st {};
-    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        base = std::filesystem::temp_directory_path().string();
-    static std::string dir = base + "/velmora-fuzz-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    });
-    return dir;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static velmora::fuzz::MemoryFile file;
+    static MemoryFile file;
     static const std::string scratch = ScratchFolder();
     static const std::string copy = scratch + "/copy.stg";
 
@@ -91,15 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Walk(storage.Get(), L"", 0, &tree);
 
     // The effect loads the stream "Contents", or fails and keeps its record.
-    ComPtr<IUnknown> effect;
-    FUZZ_CHECK(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                   nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)) == S_OK);
-    ComPtr<IPersistStorage> persist;
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
-    FUZZ_CHECK(effect->QueryInterface(uuidof<IPersistStorage>(),
-                                      reinterpret_cast<void**>(&persist)) == S_OK);
-    FUZZ_CHECK(effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                      reinterpret_cast<void**>(&exchange)) == S_OK);
+    ComPtr<IUnknown> effect = Create<CVelmora>();
+    auto persist = Query<IPersistStorage>(effect.Get());
+    auto exchange = Query<ISfExchangeProps<FilterProps>>(effect.Get());
     hr = persist->Load(storage.Get());
     FilterProps now{};
     FUZZ_CHECK(exchange->GetProps(&now) == S_OK);

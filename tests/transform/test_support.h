@@ -12,17 +12,9 @@
 #include "platform/dxtrans/dxtransform.h"
 #include "platform/win32/event.h"
 #include "transform/dxbase.h"
+#include "../support/com.h"
 
 namespace velmora::test {
-
-using com::ComPtr;
-
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
 
 // The whole w x h surface as premultiplied samples (T: DXPMSAMPLE, or BYTE for B, G, R, A).
 template <class T = DXPMSAMPLE>

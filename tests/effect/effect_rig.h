@@ -17,6 +17,7 @@
 #include "effect/kernel.h"
 #include "effect/velmora.h"
 #include "platform/win32/window.h"
+#include "../support/rule.h"
 #include "../support/stream_double.h"
 #include "../transform/test_support.h"
 
@@ -78,15 +79,8 @@ inline std::vector<BYTE> KeyedFrame(size_t pixels, unsigned seed) {
     return v;
 }
 
-// The scalar rule (effect/kernel.cpp) on B, G, R, A bytes.
 inline std::vector<BYTE> Unmatted(std::vector<BYTE> v, const FilterProps& m) {
-    for (size_t i = 0; i + 3 < v.size(); i += 4) {
-        const BYTE a = v[i + 3];
-        v[i + 0] = UnmatteChannel(a, v[i + 0], m.blue);
-        v[i + 1] = UnmatteChannel(a, v[i + 1], m.green);
-        v[i + 2] = UnmatteChannel(a, v[i + 2], m.red);
-    }
-    return v;
+    return UnmattedBgra(std::move(v), m.red, m.green, m.blue);
 }
 
 // The scalar rule on surface-order pixels, which the vectorised kernel must equal.

@@ -96,7 +96,7 @@ TEST_F(Host, RegisterPresetsAndUnregisterRoundTrip) {
 // frames; on a PNG of another type, converted to RGBA and said so.
 TEST_F(Host, ApplyGivesTheRuleOnEveryByte) {
     const Rgba input = e2e::RandomRgba(67, 41, 7);
-    ASSERT_TRUE(e2e::WritePngRgba(dir / "in.png", input));
+    ASSERT_TRUE(e2e::WritePng(dir / "in.png", input));
     const std::string before = e2e::ReadFile(dir / "in.png");
     struct Case {
         std::vector<std::string> options;
@@ -129,7 +129,7 @@ TEST_F(Host, ApplyGivesTheRuleOnEveryByte) {
     std::vector<Rgba> frames;
     for (unsigned i = 0; i < 5; ++i) {
         frames.push_back(e2e::RandomRgba(40 + i, 30, 100 + i));
-        ASSERT_TRUE(e2e::WritePngRgba(dir / "in" / ("f" + std::to_string(i) + ".PNG"), frames[i]));
+        ASSERT_TRUE(e2e::WritePng(dir / "in" / ("f" + std::to_string(i) + ".PNG"), frames[i]));
     }
     e2e::WriteFile(dir / "in" / "notes.txt", "not a frame");
     fs::create_directory(dir / "in" / "sub");
@@ -158,7 +158,7 @@ TEST_F(Host, ApplyGivesTheRuleOnEveryByte) {
 
 TEST_F(Host, SettingsFilesAreCompoundFilesOrTheFourBytes) {
     const Rgba input = e2e::RandomRgba(23, 19, 3);
-    ASSERT_TRUE(e2e::WritePngRgba(dir / "in.png", input));
+    ASSERT_TRUE(e2e::WritePng(dir / "in.png", input));
     // A storage file: one 4-byte stream "Contents", readable by a standard compound-file reader.
     const std::string stg = At("green.stg");
     ASSERT_EQ(Velmora({"settings", stg, "--matte", "green"}).status, 0);
@@ -196,8 +196,8 @@ TEST_F(Host, SettingsFilesAreCompoundFilesOrTheFourBytes) {
 }
 
 TEST_F(Host, BadAndHostileInputsFailCleanlyCheaplyAndLeaveNothing) {
-    ASSERT_TRUE(e2e::WritePngRgba(dir / "good.png", e2e::RandomRgba(16, 16, 1)));
-    ASSERT_TRUE(e2e::WritePngRgba(dir / "in.png", e2e::RandomRgba(8, 8, 2)));
+    ASSERT_TRUE(e2e::WritePng(dir / "good.png", e2e::RandomRgba(16, 16, 1)));
+    ASSERT_TRUE(e2e::WritePng(dir / "in.png", e2e::RandomRgba(8, 8, 2)));
     const std::string png = e2e::ReadFile(dir / "good.png");
     e2e::WriteFile(dir / "text.png", "hello, not an image\n");
     e2e::WriteFile(dir / "cut.png", png.substr(0, png.size() / 2));
@@ -380,7 +380,7 @@ TEST_F(Host, TheCommandLine) {
     EXPECT_EQ(Velmora({"--version"}).out.rfind("velmora ", 0), 0u);
     EXPECT_NE(Velmora({"-v", "presets"}).err.find("registration-free"), std::string::npos);
 
-    ASSERT_TRUE(e2e::WritePngRgba(dir / "in.png", e2e::RandomRgba(8, 8, 3)));
+    ASSERT_TRUE(e2e::WritePng(dir / "in.png", e2e::RandomRgba(8, 8, 3)));
     const std::vector<std::vector<std::string>> wrong = {
         {"apply", "--matte", "mauve", At("in.png"), At("o.png")},
         {"apply", "--matte", "#12345", At("in.png"), At("o.png")},

@@ -5,9 +5,9 @@
 // presets, set record, automation mode and fraction). Streams are memory streams holding fuzzed
 // bytes, streams that answer a fuzzed HRESULT with a fuzzed short count, or null.
 //
-// A model of the record, the keys and the dirty flag, kept from Parts 1.4 and 1.5 of the spec,
-// checks every answer: the HRESULT, the record read back, the dirty flag, the saved bytes and the
-// frame record the work procedure would take.
+// A model of the record, the keys and the dirty flag, written apart from the effect's code, checks
+// every answer: the HRESULT, the record read back, the dirty flag, the saved bytes and the frame
+// record the work procedure would take.
 #include <cmath>
 #include <optional>
 

@@ -3,79 +3,18 @@
 // effect loads its record from it (IPersistStorage::Load). What imports must also export: the
 // storage is written back out (SaveCompoundFile, to a scratch folder on tmpfs), read in again and
 // must hold the same tree, class ids and bytes.
-#include <sys/stat.h>
-
-#include <filesystem>
-#include <map>
-
 #include "effect/velmora.h"
 #include "fuzz_support.h"
 #include "platform/com/compound_file.h"
+#include "tests/support/storage_tree.h"
 
 using velmora::com::ComPtr;
-
-namespace {
-
-constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
-
-// A storage flattened: path -> class id (storages) or bytes (streams).
-struct Tree {
-    std::map<std::wstring, std::vector<BYTE>> streams;
-    std::map<std::wstring, CLSID> storages;
-    bool operator==(const Tree&) const = default;
-};
-
-void Walk(IStorage* storage, const std::wstring& path, int depth, Tree* tree) {
-    FUZZ_CHECK(depth < 10000);
-    STATSTG self{};
-    FUZZ_CHECK(storage->Stat(&self, STATFLAG_NONAME) == S_OK);
-    tree->storages[path] = self.clsid;
-    ComPtr<IEnumSTATSTG> elements;
-    FUZZ_CHECK(storage->EnumElements(0, nullptr, 0, &elements) == S_OK);
-    STATSTG st{};
-    while (elements->Next(1, &st, nullptr) == S_OK) {
-        FUZZ_CHECK(st.pwcsName != nullptr);
-        const std::wstring name = st.pwcsName;
-        CoTaskMemFree(st.pwcsName);
-        const std::wstring child = path + L"/" + name;
-        if (st.type == STGTY_STORAGE) {
-            ComPtr<IStorage> sub;
-            FUZZ_CHECK(storage->OpenStorage(name.c_str(), nullptr, kRead, nullptr, 0, &sub) ==
-                       S_OK);
-            Walk(sub.Get(), child, depth + 1, tree);
-        } else {
-            FUZZ_CHECK(st.type == STGTY_STREAM);
-            ComPtr<IStream> stream;
-            FUZZ_CHECK(storage->OpenStream(name.c_str(), nullptr, kRead, 0, &stream) == S_OK);
-            std::vector<BYTE> bytes(st.cbSize.QuadPart);
-            ULONG got = 0;
-            if (!bytes.empty())
-                FUZZ_CHECK(stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got) ==
-                           S_OK);
-            FUZZ_CHECK(got == bytes.size());
-            tree->streams[child] = std::move(bytes);
-        }
-    }
-}
-
-std::string ScratchFolder() {
-    std::string base = "/dev/shm";
-    struct stat st {};
-    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        base = std::filesystem::temp_directory_path().string();
-    static std::string dir = base + "/velmora-fuzz-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    });
-    return dir;
-}
-
-} // namespace
+using namespace velmora::fuzz;
+using velmora::test::Flatten;
+using velmora::test::Tree;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static velmora::fuzz::MemoryFile file;
+    static MemoryFile file;
     static const std::string scratch = ScratchFolder();
     static const std::string copy = scratch + "/copy.stg";
 
@@ -88,25 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(storage && velmora::com::CompoundFileError().empty());
     Tree tree;
-    Walk(storage.Get(), L"", 0, &tree);
+    FUZZ_CHECK(Flatten(storage.Get(), L"", &tree));
 
     // The effect loads the stream "Contents", or fails and keeps its record.
-    ComPtr<IUnknown> effect;
-    FUZZ_CHECK(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                   nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)) == S_OK);
-    ComPtr<IPersistStorage> persist;
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
-    FUZZ_CHECK(effect->QueryInterface(uuidof<IPersistStorage>(),
-                                      reinterpret_cast<void**>(&persist)) == S_OK);
-    FUZZ_CHECK(effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                      reinterpret_cast<void**>(&exchange)) == S_OK);
+    ComPtr<IUnknown> effect = Create<CVelmora>();
+    auto persist = Query<IPersistStorage>(effect.Get());
+    auto exchange = Query<ISfExchangeProps<FilterProps>>(effect.Get());
     hr = persist->Load(storage.Get());
     FilterProps now{};
     FUZZ_CHECK(exchange->GetProps(&now) == S_OK);
-    auto contents = tree.streams.find(L"/Contents");
-    if (contents != tree.streams.end() && contents->second.size() >= 4) {
+    auto contents = tree.find(L"/Contents"); // 'S' and the bytes, if a stream
+    if (contents != tree.end() && contents->second[0] == 'S' && contents->second.size() >= 5) {
         FUZZ_CHECK(hr == S_OK);
-        FUZZ_CHECK(std::memcmp(&now, contents->second.data(), 4) == 0);
+        FUZZ_CHECK(std::memcmp(&now, contents->second.data() + 1, 4) == 0);
     } else {
         FUZZ_CHECK(FAILED(hr));
         FUZZ_CHECK(now == velmora::kPresets[0]);
@@ -127,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(SUCCEEDED(hr));
     }
     Tree second;
-    Walk(again.Get(), L"", 0, &second);
+    FUZZ_CHECK(Flatten(again.Get(), L"", &second));
     FUZZ_CHECK(second == tree);
     return 0;
 }

@@ -5,20 +5,19 @@
 // presets, set record, automation mode and fraction). Streams are memory streams holding fuzzed
 // bytes, streams that answer a fuzzed HRESULT with a fuzzed short count, or null.
 //
-// A model of the record, the keys and the dirty flag, kept from Parts 1.4 and 1.5 of the spec,
-// checks every answer: the HRESULT, the record read back, the dirty flag, the saved bytes and the
-// frame record the work procedure would take.
+// A model of the record, the keys and the dirty flag, written apart from the effect's code, checks
+// every answer: the HRESULT, the record read back, the dirty flag, the saved bytes and the frame
+// record the work procedure would take.
 #include <cmath>
 #include <optional>
 
 #include "effect/velmora.h"
 #include "fuzz_support.h"
 #include "platform/com/object.h"
-#include "tests/effect/scripted_stream.h"
+#include "tests/support/stream_double.h"
 
 using velmora::com::ComPtr;
-using velmora::fuzz::Input;
-using velmora::test::ScriptedStream;
+using namespace velmora::fuzz;
 
 namespace {
 
@@ -34,38 +33,30 @@ constexpr HRESULT kAnswers[] = {S_OK,
 // One stream argument as the host hands it, and what reading a record from it gives.
 struct StreamArg {
     ComPtr<IStream> stream; // null: the host passed none
-    ScriptedStream* scripted = nullptr;
-    std::vector<BYTE> bytes; // a memory stream's contents
+    velmora::test::Stream* scripted = nullptr;
+    std::vector<BYTE> bytes; // its contents
+    HRESULT hr = S_OK;       // a scripted stream's answer, and the most it moves per call
+    ULONG limit = ~0u;
 
     // ReadProps: one Read of 4 bytes; a failure is returned, a short count is a read fault.
     HRESULT ExpectRead(FilterProps* out) const {
         if (!stream)
             return E_POINTER;
-        HRESULT hr = S_OK;
-        std::size_t got = bytes.size();
-        const std::vector<BYTE>* from = &bytes;
-        if (scripted) {
-            hr = scripted->hr();
-            got = std::min<std::size_t>(scripted->limit(), scripted->data().size());
-            from = &scripted->data();
-        }
-        got = std::min<std::size_t>(got, 4);
+        const std::size_t got = std::min<std::size_t>({limit, bytes.size(), 4});
         if (FAILED(hr))
             return hr;
         if (got != 4)
             return STG_E_READFAULT;
-        std::memcpy(out, from->data(), 4);
+        std::memcpy(out, bytes.data(), 4);
         return hr;
     }
     // WriteProps: one Write of 4 bytes; a short count is a write fault.
     HRESULT ExpectWrite() const {
         if (!stream)
             return E_POINTER;
-        if (!scripted)
-            return S_OK;
-        if (FAILED(scripted->hr()))
-            return scripted->hr();
-        return scripted->limit() >= 4 ? scripted->hr() : STG_E_WRITEFAULT;
+        if (FAILED(hr))
+            return hr;
+        return limit >= 4 ? hr : STG_E_WRITEFAULT;
     }
     // What a write of one record left: the bytes handed to a scripted stream, or the start of a
     // memory stream (the record overwrites its first bytes; the rest stays as it was).
@@ -89,15 +80,13 @@ StreamArg TakeStream(Input& in) {
     const std::uint8_t kind = in.Byte() % 8;
     if (kind == 7)
         return arg; // null
-    std::vector<BYTE> data = in.ShortRun();
+    arg.bytes = in.ShortRun();
     if (kind < 4) {
-        arg.bytes = data;
-        FUZZ_CHECK(CreateMemoryStream(data.data(), data.size(), &arg.stream) == S_OK);
+        FUZZ_CHECK(CreateMemoryStream(arg.bytes.data(), arg.bytes.size(), &arg.stream) == S_OK);
     } else {
-        const HRESULT hr = kAnswers[in.Byte() % std::size(kAnswers)];
-        const ULONG limit = in.Byte() % 6;
-        arg.scripted = new ScriptedStream(hr, limit, std::move(data));
-        arg.stream.Attach(arg.scripted);
+        arg.hr = kAnswers[in.Byte() % std::size(kAnswers)];
+        arg.limit = in.Byte() % 6;
+        arg.stream = velmora::test::Scripted(arg.hr, arg.limit, arg.bytes, &arg.scripted);
     }
     return arg;
 }
@@ -118,13 +107,6 @@ FilterProps Blend(const FilterProps& from, const FilterProps& to, double fractio
             mix(from.blue, to.blue)};
 }
 
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    FUZZ_CHECK(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)) == S_OK);
-    return p;
-}
-
 struct Model {
     FilterProps record = velmora::kPresets[0];
     std::optional<bool> dirty; // not fixed before the first InitNew or load
@@ -137,9 +119,7 @@ struct Model {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input in(data, size);
-    ComPtr<IUnknown> effect;
-    FUZZ_CHECK(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                   nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)) == S_OK);
+    ComPtr<IUnknown> effect = Create<CVelmora>();
     auto stream = Query<IPersistStreamInit>(effect.Get());
     auto storage = Query<IPersistStorage>(effect.Get());
     auto automation = Query<IDXTSfAutomation>(effect.Get());

@@ -11,8 +11,8 @@ extern "C" {
 
 #include <cmath>
 
-#include "effect/kernel.h"
 #include "fuzz_support.h"
+#include "tests/support/rule.h"
 
 using velmora::fuzz::Input;
 
@@ -96,15 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             for (std::size_t i = bytes.size(); i < pixels * 4; ++i) // the rest: a ramp of alphas
                 reinterpret_cast<std::uint8_t*>(frame.data())[i] =
                     static_cast<std::uint8_t>(i * 37);
-            std::vector<std::uint32_t> expected = frame;
-            const std::uint8_t r = MatteByte(matte.r), g = MatteByte(matte.g),
-                               b = MatteByte(matte.b);
-            auto* e = reinterpret_cast<std::uint8_t*>(expected.data());
-            for (std::size_t i = 0; i < pixels; ++i, e += 4) {
-                e[0] = velmora::UnmatteChannel(e[3], e[0], b);
-                e[1] = velmora::UnmatteChannel(e[3], e[1], g);
-                e[2] = velmora::UnmatteChannel(e[3], e[2], r);
-            }
+            const auto* start = reinterpret_cast<const std::uint8_t*>(frame.data());
+            const std::vector<std::uint8_t> done =
+                velmora::test::UnmattedBgra({start, start + pixels * 4}, MatteByte(matte.r),
+                                            MatteByte(matte.g), MatteByte(matte.b));
+            std::vector<std::uint32_t> expected(pixels);
+            std::memcpy(expected.data(), done.data(), done.size());
             if (in.Byte() % 2 == 0) {
                 f0r_update(instance, 0.0, frame.data(), frame.data());
                 FUZZ_CHECK(frame == expected);

@@ -1,9 +1,10 @@
 // Shared by the fuzz targets: a reader that takes typed values off the front of the input, the
-// check that turns a broken promise into a crash libFuzzer records, and a file in memory for the
-// entry points that take a path.
+// check that turns a broken promise into a crash libFuzzer records, a file in memory for the
+// entry points that take a path, a scratch folder, and COM objects made and asked with a check.
 #pragma once
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,8 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/com/atl.h"
 
 // A broken invariant: say which and abort, so that libFuzzer (or the replay) keeps the input.
 #define FUZZ_CHECK(cond)                                                                           \
@@ -104,5 +108,35 @@ private:
     int fd_ = -1;
     std::string path_;
 };
+
+// A folder of this process's own on tmpfs (else in the temporary folder), removed at exit.
+inline std::string ScratchFolder() {
+    std::string base = "/dev/shm";
+    struct stat st {};
+    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        base = std::filesystem::temp_directory_path().string();
+    static std::string dir = base + "/velmora-fuzz-" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    });
+    return dir;
+}
+
+template <class Object>
+com::ComPtr<IUnknown> Create() {
+    com::ComPtr<IUnknown> unk;
+    FUZZ_CHECK(com::CComPolyObject<Object>::CreateInstance(nullptr, uuidof<IUnknown>(),
+                                                           reinterpret_cast<void**>(&unk)) == S_OK);
+    return unk;
+}
+
+template <class I>
+com::ComPtr<I> Query(IUnknown* unk) {
+    com::ComPtr<I> p;
+    FUZZ_CHECK(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)) == S_OK);
+    return p;
+}
 
 } // namespace velmora::fuzz

@@ -3,47 +3,39 @@
 // SaveCompoundFile), and storages around it that import must also take (a class id, a nested
 // storage, a stream long enough for the big-block chain, an empty storage), plus damaged copies.
 // Run by fuzz/make_corpus.py; not a test.
-#include <cstdio>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include "effect/velmora.h"
+#include "fuzz_support.h"
 #include "platform/com/compound_file.h"
 
 using velmora::com::ComPtr;
+using namespace velmora::fuzz;
 
 namespace {
 
 constexpr DWORD kCreate = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
 
-bool Check(HRESULT hr, const char* what) {
-    if (FAILED(hr))
-        std::fprintf(stderr, "make_compound_seeds: %s failed (0x%08X)\n", what,
-                     static_cast<unsigned>(hr));
-    return SUCCEEDED(hr);
+ComPtr<IStorage> NewStorage() {
+    ComPtr<IStorage> storage;
+    FUZZ_CHECK(CreateMemoryStorage(&storage) == S_OK);
+    return storage;
 }
 
-bool AddStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& bytes) {
+void AddStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& bytes) {
     ComPtr<IStream> s;
     ULONG put = 0;
-    return Check(storage->CreateStream(name, kCreate, 0, 0, &s), "CreateStream") &&
-           (bytes.empty() ||
-            Check(s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &put), "Write"));
+    FUZZ_CHECK(storage->CreateStream(name, kCreate, 0, 0, &s) == S_OK);
+    FUZZ_CHECK(bytes.empty() ||
+               s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &put) == S_OK);
 }
 
-bool Save(IStorage* storage, const std::string& path) {
-    if (FAILED(velmora::com::SaveCompoundFile(storage, path.c_str()))) {
+void Save(IStorage* storage, const std::string& path) {
+    const HRESULT hr = velmora::com::SaveCompoundFile(storage, path.c_str());
+    if (FAILED(hr))
         std::fprintf(stderr, "%s\n", velmora::com::CompoundFileError().c_str());
-        return false;
-    }
-    return true;
-}
-
-std::vector<char> Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    FUZZ_CHECK(SUCCEEDED(hr));
 }
 
 void Write(const std::string& path, const std::vector<char>& bytes) {
@@ -60,53 +52,37 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
 
     // The settings file as `velmora settings --matte green FILE.stg` writes it.
-    ComPtr<IUnknown> effect;
-    ComPtr<IPersistStorage> persist;
-    ComPtr<IStaticFilterPreset> presets;
-    ComPtr<IStorage> settings;
-    bool ok =
-        Check(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                  nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
-              "CreateInstance") &&
-        Check(effect->QueryInterface(uuidof<IPersistStorage>(), reinterpret_cast<void**>(&persist)),
-              "QueryInterface") &&
-        Check(effect->QueryInterface(uuidof<IStaticFilterPreset>(),
-                                     reinterpret_cast<void**>(&presets)),
-              "QueryInterface") &&
-        Check(presets->ApplyPreset(1), "ApplyPreset") &&
-        Check(CreateMemoryStorage(&settings), "CreateMemoryStorage") &&
-        Check(persist->Save(settings.Get(), TRUE), "Save") &&
-        Save(settings.Get(), dir + "/settings-green.stg");
+    ComPtr<IUnknown> effect = Create<CVelmora>();
+    ComPtr<IStorage> settings = NewStorage();
+    FUZZ_CHECK(Query<IStaticFilterPreset>(effect.Get())->ApplyPreset(1) == S_OK);
+    FUZZ_CHECK(Query<IPersistStorage>(effect.Get())->Save(settings.Get(), TRUE) == S_OK);
+    Save(settings.Get(), dir + "/settings-green.stg");
 
     // With the effect's class id on the root, and another stream beside "Contents".
-    ComPtr<IStorage> classed;
-    ok = ok && Check(CreateMemoryStorage(&classed), "CreateMemoryStorage") &&
-         Check(classed->SetClass(CLSID_Velmora), "SetClass") &&
-         AddStream(classed.Get(), L"Contents", {0x80, 0x10, 0x20, 0x30}) &&
-         AddStream(classed.Get(), L"\x05SummaryInformation", {1, 2, 3}) &&
-         Save(classed.Get(), dir + "/class-id.stg");
+    ComPtr<IStorage> classed = NewStorage();
+    FUZZ_CHECK(classed->SetClass(CLSID_Velmora) == S_OK);
+    AddStream(classed.Get(), L"Contents", {0x80, 0x10, 0x20, 0x30});
+    AddStream(classed.Get(), L"\x05SummaryInformation", {1, 2, 3});
+    Save(classed.Get(), dir + "/class-id.stg");
 
     // A nested storage, a stream past the mini-stream cutoff (4096 bytes), a short "Contents".
-    ComPtr<IStorage> nested, sub;
+    ComPtr<IStorage> nested = NewStorage(), sub;
     std::vector<BYTE> big(5000);
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<BYTE>(i * 7);
-    ok = ok && Check(CreateMemoryStorage(&nested), "CreateMemoryStorage") &&
-         Check(nested->CreateStorage(L"Sub", kCreate, 0, 0, &sub), "CreateStorage") &&
-         Check(sub->SetClass(CLSID_VelmoraPP), "SetClass") &&
-         AddStream(sub.Get(), L"Contents", {1, 2, 3, 4}) && AddStream(nested.Get(), L"Big", big) &&
-         AddStream(nested.Get(), L"Contents", {9, 9});
+    FUZZ_CHECK(nested->CreateStorage(L"Sub", kCreate, 0, 0, &sub) == S_OK);
+    FUZZ_CHECK(sub->SetClass(CLSID_VelmoraPP) == S_OK);
+    AddStream(sub.Get(), L"Contents", {1, 2, 3, 4});
+    AddStream(nested.Get(), L"Big", big);
+    AddStream(nested.Get(), L"Contents", {9, 9});
     sub.Reset(); // an open element cannot be opened again to be written out
-    ok = ok && Save(nested.Get(), dir + "/nested.stg");
-
-    ComPtr<IStorage> empty;
-    ok = ok && Check(CreateMemoryStorage(&empty), "CreateMemoryStorage") &&
-         Save(empty.Get(), dir + "/empty.stg");
-    if (!ok)
-        return 1;
+    Save(nested.Get(), dir + "/nested.stg");
+    Save(NewStorage().Get(), dir + "/empty.stg");
 
     // Damaged copies: cut short, and a header whose sector shift is wrong.
-    std::vector<char> bytes = Read(dir + "/settings-green.stg");
+    std::ifstream in(dir + "/settings-green.stg", std::ios::binary);
+    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
+                                  std::istreambuf_iterator<char>()};
     Write(dir + "/truncated.stg", std::vector<char>(bytes.begin(), bytes.begin() + 700));
     std::vector<char> shifted = bytes;
     shifted[0x1E] = 0x0A;

@@ -12,7 +12,7 @@
 #include "platform/com/object.h"
 
 using velmora::com::ComPtr;
-using velmora::fuzz::Input;
+using namespace velmora::fuzz;
 
 namespace {
 
@@ -129,18 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The effect: nothing read, nothing changed.
-    ComPtr<IUnknown> effect;
-    FUZZ_CHECK(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                   nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)) == S_OK);
-    ComPtr<IPersistPropertyBag> persist;
-    ComPtr<IPersistStreamInit> stream;
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
-    FUZZ_CHECK(effect->QueryInterface(uuidof<IPersistPropertyBag>(),
-                                      reinterpret_cast<void**>(&persist)) == S_OK);
-    FUZZ_CHECK(effect->QueryInterface(uuidof<IPersistStreamInit>(),
-                                      reinterpret_cast<void**>(&stream)) == S_OK);
-    FUZZ_CHECK(effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                                      reinterpret_cast<void**>(&exchange)) == S_OK);
+    ComPtr<IUnknown> effect = Create<CVelmora>();
+    auto persist = Query<IPersistPropertyBag>(effect.Get());
+    auto stream = Query<IPersistStreamInit>(effect.Get());
+    auto exchange = Query<ISfExchangeProps<FilterProps>>(effect.Get());
     FUZZ_CHECK(stream->InitNew() == S_OK);
     const FilterProps set = in.Raw<FilterProps>();
     FUZZ_CHECK(exchange->SetProps(&set) == S_OK);

@@ -5,9 +5,6 @@
 // read the file as the platform's callers do (open, enumerate with short buffers, query values
 // with short buffers), and one value is written back through RegSetValueExA, after which the file
 // must still parse and hold it.
-#include <filesystem>
-#include <sys/stat.h>
-
 #include "fuzz_support.h"
 #include "platform/com/registry_store.h"
 
@@ -27,20 +24,6 @@ bool SameKey(const reg::Key& a, const reg::Key& b) {
         if (i->second->name != j->second->name || !SameKey(*i->second, *j->second))
             return false;
     return true;
-}
-
-std::string ScratchFile() {
-    std::string base = "/dev/shm";
-    struct stat st {};
-    if (::stat(base.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        base = std::filesystem::temp_directory_path().string();
-    static std::string dir = base + "/velmora-fuzz-registry-" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
-    std::atexit([] {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    });
-    return dir + "/registry.reg";
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -141,10 +124,25 @@ std::string CString(const std::vector<BYTE>& bytes) {
     return s;
 }
 
+// A value set through the API reads back as given (a string gains its terminator if it had none).
+void CheckReadsBack(HKEY h, const std::string& name, DWORD type, std::vector<BYTE> want) {
+    if (type == REG_SZ && (want.empty() || want.back() != 0))
+        want.push_back(0);
+    DWORD gotType = 0, got = static_cast<DWORD>(want.size());
+    std::vector<BYTE> buffer(want.size() + 1);
+    const LSTATUS r = RegQueryValueExA(h, name.c_str(), nullptr, &gotType, buffer.data(), &got);
+    if (r != ERROR_SUCCESS)
+        std::fprintf(stderr, "fuzz: the value just set does not read: %ld %s\n",
+                     static_cast<long>(r), reg::LastError().c_str());
+    FUZZ_CHECK(r == ERROR_SUCCESS);
+    buffer.resize(got);
+    FUZZ_CHECK(gotType == type && buffer == want);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string file = ScratchFile();
+    static const std::string file = velmora::fuzz::ScratchFolder() + "/registry.reg";
     static const bool env = ::setenv("VELMORA_REGISTRY", file.c_str(), 1) == 0;
     FUZZ_CHECK(env);
 
@@ -180,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // One value written back through the API, as a registration writes: the file still parses
-    // and holds it (a string gains its terminator if it had none).
+    // and holds it.
     for (const auto& [_, root] : hive.top.subkeys) {
         std::string path;
         const reg::Value* v = FirstValue(*root, "", &path);
@@ -198,19 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::fprintf(stderr, "fuzz: RegSetValueExA: %ld %s\n", static_cast<long>(r),
                              reg::LastError().c_str());
             FUZZ_CHECK(r == ERROR_SUCCESS);
-            std::vector<BYTE> want = v->data;
-            if (v->type == REG_SZ && (want.empty() || want.back() != 0))
-                want.push_back(0);
-            DWORD type = 0, got = static_cast<DWORD>(want.size());
-            std::vector<BYTE> buffer(want.size() + 1);
-            const LSTATUS q =
-                RegQueryValueExA(h, v->name.c_str(), nullptr, &type, buffer.data(), &got);
-            if (q != ERROR_SUCCESS)
-                std::fprintf(stderr, "fuzz: after the write: %ld %s\n", static_cast<long>(q),
-                             reg::LastError().c_str());
-            FUZZ_CHECK(q == ERROR_SUCCESS);
-            buffer.resize(got);
-            FUZZ_CHECK(type == v->type && buffer == want);
+            CheckReadsBack(h, v->name, v->type, v->data);
         }
         RegCloseKey(h);
         break;
@@ -240,22 +226,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(r == ERROR_SUCCESS);
     RegCloseKey(opened);
     r = RegSetValueExA(h, name.c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
-    if (r == ERROR_SUCCESS) {
-        std::vector<BYTE> want = bytes;
-        if (type == REG_SZ && (want.empty() || want.back() != 0))
-            want.push_back(0);
-        std::vector<BYTE> buffer(want.size() + 1);
-        DWORD got = static_cast<DWORD>(buffer.size()), gotType = 0;
-        r = RegQueryValueExA(h, name.c_str(), nullptr, &gotType, buffer.data(), &got);
-        if (r != ERROR_SUCCESS)
-            std::fprintf(stderr, "fuzz: the value just set does not read: %ld %s\n",
-                         static_cast<long>(r), reg::LastError().c_str());
-        FUZZ_CHECK(r == ERROR_SUCCESS);
-        buffer.resize(got);
-        FUZZ_CHECK(gotType == type && buffer == want);
-    } else {
+    if (r == ERROR_SUCCESS)
+        CheckReadsBack(h, name, type, bytes);
+    else
         FUZZ_CHECK(r == ERROR_INVALID_PARAMETER);
-    }
     RegCloseKey(h);
     return 0;
 }

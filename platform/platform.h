@@ -21,4 +21,5 @@
 #include "com/propbag.h"
 #include "com/proppage.h"
 #include "com/registrar.h"
+#include "dxtrans/bounds.h"
 #include "dxtrans/dxtransform.h"

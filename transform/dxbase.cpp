@@ -49,16 +49,6 @@ void Offset(DXBNDS& b, const DXVEC& v, int sign) {
     }
 }
 
-DXBNDS Discrete(LONG x0, LONG x1, LONG y0, LONG y1, LONG z0, LONG z1, LONG t0, LONG t1) {
-    DXBNDS b{};
-    b.eType = DXBT_DISCRETE;
-    b.u.D[DXB_X] = {x0, x1};
-    b.u.D[DXB_Y] = {y0, y1};
-    b.u.D[DXB_Z] = {z0, z1};
-    b.u.D[DXB_T] = {t0, t1};
-    return b;
-}
-
 } // namespace velmora::dxbounds
 
 namespace {

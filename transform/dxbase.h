@@ -31,6 +31,7 @@ constexpr DWORD DXBOF_DO_DITHER = 2;
 
 constexpr ULONG kMaxPieces = 4;
 
+// What the base does with bounds; making and measuring them is in platform/dxtrans/bounds.h.
 namespace velmora::dxbounds {
 bool IsEmpty(const DXBNDS& b);
 bool Equal(const DXBNDS& a, const DXBNDS& b);
@@ -38,14 +39,6 @@ void UnionInto(DXBNDS& acc, const DXBNDS& b);
 // a = a ∩ b; false if the result is empty on any of the four axes.
 bool Intersect(DXBNDS& a, const DXBNDS& b);
 void Offset(DXBNDS& b, const DXVEC& v, int sign);
-inline LONG Width(const DXBNDS& b) {
-    return b.u.D[DXB_X].Max - b.u.D[DXB_X].Min;
-}
-inline LONG Height(const DXBNDS& b) {
-    return b.u.D[DXB_Y].Max - b.u.D[DXB_Y].Min;
-}
-DXBNDS Discrete(LONG x0, LONG x1, LONG y0, LONG y1, LONG z0 = 0, LONG z1 = 1, LONG t0 = 0,
-                LONG t1 = 1);
 } // namespace velmora::dxbounds
 
 class CDXBaseNTo1

@@ -1,8 +1,9 @@
 // The free-threaded marshaler: within the process an interface pointer is valid on every
 // thread, so marshalling writes the pointer itself into the stream.
-#include <atomic>
 #include <cstring>
+#include <new>
 
+#include "object.h"
 #include "ocidl.h"
 
 namespace {
@@ -18,50 +19,11 @@ struct Packet {
     IUnknown* object;
 };
 
-class FreeThreadedMarshaler final : public IMarshal {
+// Aggregated on its outer object (the effect, the settings page), whose IUnknown it shares.
+class FreeThreadedMarshaler final
+    : public velmora::com::AggregatableObject<FreeThreadedMarshaler, IMarshal> {
 public:
-    // Without an outer object the marshaler's own inner unknown stands in for it.
-    explicit FreeThreadedMarshaler(IUnknown* outer)
-        : outer_(outer ? outer : &inner_), inner_(this) {}
-
-    // The inner unknown: owns the count, answers IUnknown and IMarshal.
-    class Inner final : public IUnknown {
-    public:
-        explicit Inner(FreeThreadedMarshaler* self) : self_(self) {}
-        STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-            if (!ppv)
-                return E_POINTER;
-            if (riid == uuidof<IUnknown>())
-                *ppv = static_cast<IUnknown*>(this);
-            else if (riid == uuidof<IMarshal>())
-                *ppv = static_cast<IMarshal*>(self_);
-            else {
-                *ppv = nullptr;
-                return E_NOINTERFACE;
-            }
-            static_cast<IUnknown*>(*ppv)->AddRef();
-            return S_OK;
-        }
-        STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-        STDMETHOD_(ULONG, Release)() override {
-            ULONG n = --refs_;
-            if (n == 0)
-                delete self_;
-            return n;
-        }
-
-    private:
-        FreeThreadedMarshaler* self_;
-        std::atomic<ULONG> refs_{1};
-    };
-
-    IUnknown* InnerUnknown() { return &inner_; }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        return outer_->QueryInterface(riid, ppv);
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return outer_->AddRef(); }
-    STDMETHOD_(ULONG, Release)() override { return outer_->Release(); }
+    explicit FreeThreadedMarshaler(IUnknown* outer) : AggregatableObject(outer) {}
 
     STDMETHOD(GetUnmarshalClass)(REFIID, void*, DWORD context, void*, DWORD, CLSID* cid) override {
         if (!cid)
@@ -144,9 +106,6 @@ private:
             return E_INVALIDARG;
         return S_OK;
     }
-
-    IUnknown* outer_;
-    Inner inner_;
 };
 
 } // namespace

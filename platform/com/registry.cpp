@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -149,6 +150,145 @@ std::string Trim(const std::string& s) {
     return s.substr(a, b - a + 1);
 }
 
+// What a step of the parse found wrong, if anything.
+using Problem = std::optional<std::string>;
+
+std::string ExpectedHeader() {
+    return "expected \"" + std::string(kHeader) + "\"";
+}
+
+// The next line, trimmed, into line; lineNo counts the lines read. Hex data may continue on the
+// next lines after a trailing backslash (a line of only blanks, such as the "\r" of a CRLF
+// file's empty line, trims to nothing). A byte-order mark opening the file is dropped.
+bool ReadLine(std::istream& in, int* lineNo, std::string* line) {
+    std::string raw;
+    if (!std::getline(in, raw))
+        return false;
+    ++*lineNo;
+    while (EndsWith(Trim(raw), '\\') && raw.find("hex") != std::string::npos) {
+        std::string more;
+        if (!std::getline(in, more))
+            break;
+        ++*lineNo;
+        raw = Trim(raw);
+        raw.pop_back();
+        raw += Trim(more);
+    }
+    if (*lineNo == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        raw.erase(0, 3);
+    *line = Trim(raw);
+    return true;
+}
+
+// "[path]" creates the key and makes it the one values go to; "[-path]" deletes the key with
+// everything below it, and values have no key until the next key line.
+Problem ReadKeyLine(const std::string& line, Hive* hive, Key** current) {
+    if (line.back() != ']')
+        return "a key line must end with ']'";
+    std::string path = line.substr(1, line.size() - 2);
+    const bool remove = !path.empty() && path[0] == '-';
+    if (remove)
+        path.erase(0, 1);
+    if (path.empty() || path.back() == '\\' || path.find("\\\\") != std::string::npos)
+        return "malformed key path";
+    const std::string root = Head(path).first;
+    if (!IsRoot(root))
+        return "unknown root key \"" + root + "\"";
+    if (remove) {
+        hive->top.Erase(path);
+        *current = nullptr;
+    } else {
+        *current = hive->top.Create(path);
+    }
+    return std::nullopt;
+}
+
+// A value's name, "@" for the default one (empty) or quoted; i ends just past it.
+Problem ReadValueName(const std::string& line, size_t* i, std::string* name) {
+    if (line[0] == '@') {
+        *i = 1;
+        return std::nullopt;
+    }
+    if (line[0] != '"')
+        return "expected a value name";
+    if (!ParseQuoted(line, *i, name))
+        return "unterminated value name";
+    return std::nullopt;
+}
+
+Problem DecodeString(const std::string& data, Value* v) {
+    size_t j = 0;
+    std::string s;
+    if (!ParseQuoted(data, j, &s) || j != data.size())
+        return "malformed string data";
+    v->type = REG_SZ;
+    v->data.assign(s.begin(), s.end());
+    v->data.push_back(0);
+    return std::nullopt;
+}
+
+// Exactly eight hex digits.
+Problem DecodeDword(const std::string& hex, Value* v) {
+    if (hex.size() != 8 || !std::all_of(hex.begin(), hex.end(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c));
+        }))
+        return "malformed dword data";
+    DWORD d = static_cast<DWORD>(std::strtoul(hex.c_str(), nullptr, 16));
+    v->type = REG_DWORD;
+    v->data.resize(4);
+    std::memcpy(v->data.data(), &d, 4);
+    return std::nullopt;
+}
+
+// "hex:" (REG_BINARY) or "hex(t):" with the type t in hex, then bytes.
+Problem DecodeHex(const std::string& data, Value* v) {
+    const size_t colon = data.find(':');
+    if (colon == std::string::npos) // "hex(1)" alone: no pointer may be formed past it
+        return "malformed hex type";
+    v->type = REG_BINARY;
+    if (data[3] == '(') {
+        char* end = nullptr;
+        v->type = static_cast<DWORD>(std::strtoul(data.c_str() + 4, &end, 16));
+        if (!end || *end != ')' || end + 1 != data.c_str() + colon)
+            return "malformed hex type";
+    }
+    if (!ParseHexBytes(data.substr(colon + 1), &v->data))
+        return "malformed hex data";
+    return std::nullopt;
+}
+
+// The data after '=', by its type.
+Problem DecodeData(const std::string& data, Value* v) {
+    if (!data.empty() && data[0] == '"')
+        return DecodeString(data, v);
+    if (data.compare(0, 6, "dword:") == 0)
+        return DecodeDword(data.substr(6), v);
+    if (data.compare(0, 4, "hex:") == 0 || data.compare(0, 4, "hex(") == 0)
+        return DecodeHex(data, v);
+    return "unknown data type";
+}
+
+// name=data sets a value of the current key; name=- deletes it.
+Problem ReadValueLine(const std::string& line, Key* current) {
+    if (!current)
+        return "a value outside any key";
+    size_t i = 0;
+    Value v;
+    if (Problem p = ReadValueName(line, &i, &v.name))
+        return p;
+    if (i >= line.size() || line[i] != '=')
+        return "expected '=' after the value name";
+    const std::string data = line.substr(i + 1);
+    if (data == "-") {
+        current->values.erase(v.name);
+        return std::nullopt;
+    }
+    if (Problem p = DecodeData(data, &v))
+        return p;
+    const std::string name = v.name;
+    current->values[name] = std::move(v);
+    return std::nullopt;
+}
 } // namespace
 
 bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
@@ -199,118 +339,29 @@ std::string Format(const Hive& hive) {
 
 bool Parse(const std::string& text, const std::string& fileName, Hive* hive, std::string* error) {
     std::istringstream in(text);
-    std::string raw;
     int lineNo = 0;
     bool header = false;
     Key* current = nullptr;
-    auto fail = [&](const std::string& what) {
-        *error = fileName + ":" + std::to_string(lineNo) + ": " + what;
-        return false;
-    };
-    while (std::getline(in, raw)) {
-        ++lineNo;
-        std::string line = raw;
-        // Hex data may continue on the next lines after a trailing backslash. (A line of only
-        // blanks, such as the "\r" of a CRLF file's empty line, trims to nothing.)
-        while (EndsWith(Trim(line), '\\') && line.find("hex") != std::string::npos) {
-            std::string more;
-            if (!std::getline(in, more))
-                break;
-            ++lineNo;
-            line = Trim(line);
-            line.pop_back();
-            line += Trim(more);
-        }
-        if (!header && lineNo == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0)
-            line.erase(0, 3);
-        line = Trim(line);
+    std::string line;
+    Problem problem;
+    while (!problem && ReadLine(in, &lineNo, &line)) {
         if (line.empty() || line[0] == ';')
             continue;
         if (!header) {
-            if (line != kHeader)
-                return fail("expected \"" + std::string(kHeader) + "\"");
-            header = true;
-            continue;
-        }
-        if (line[0] == '[') {
-            if (line.back() != ']')
-                return fail("a key line must end with ']'");
-            std::string path = line.substr(1, line.size() - 2);
-            bool remove = !path.empty() && path[0] == '-';
-            if (remove)
-                path.erase(0, 1);
-            if (path.empty() || path.back() == '\\' || path.find("\\\\") != std::string::npos)
-                return fail("malformed key path");
-            if (!IsRoot(Head(path).first))
-                return fail("unknown root key \"" + Head(path).first + "\"");
-            if (remove) {
-                hive->top.Erase(path);
-                current = nullptr;
-            } else {
-                current = hive->top.Create(path);
-            }
-            continue;
-        }
-        if (!current)
-            return fail("a value outside any key");
-        size_t i = 0;
-        std::string name;
-        if (line[0] == '@') {
-            i = 1;
-        } else if (line[0] == '"') {
-            if (!ParseQuoted(line, i, &name))
-                return fail("unterminated value name");
+            header = line == kHeader;
+            if (!header)
+                problem = ExpectedHeader();
+        } else if (line[0] == '[') {
+            problem = ReadKeyLine(line, hive, &current);
         } else {
-            return fail("expected a value name");
+            problem = ReadValueLine(line, current);
         }
-        if (i >= line.size() || line[i] != '=')
-            return fail("expected '=' after the value name");
-        std::string data = line.substr(i + 1);
-        Value v;
-        v.name = name;
-        if (data == "-") {
-            current->values.erase(name);
-            continue;
-        }
-        if (!data.empty() && data[0] == '"') {
-            size_t j = 0;
-            std::string s;
-            if (!ParseQuoted(data, j, &s) || j != data.size())
-                return fail("malformed string data");
-            v.type = REG_SZ;
-            v.data.assign(s.begin(), s.end());
-            v.data.push_back(0);
-        } else if (data.compare(0, 6, "dword:") == 0) {
-            std::string hex = data.substr(6);
-            if (hex.size() != 8 || !std::all_of(hex.begin(), hex.end(), [](char c) {
-                    return std::isxdigit(static_cast<unsigned char>(c));
-                }))
-                return fail("malformed dword data");
-            DWORD d = static_cast<DWORD>(std::strtoul(hex.c_str(), nullptr, 16));
-            v.type = REG_DWORD;
-            v.data.resize(4);
-            std::memcpy(v.data.data(), &d, 4);
-        } else if (data.compare(0, 4, "hex:") == 0 || data.compare(0, 4, "hex(") == 0) {
-            const size_t colon = data.find(':');
-            if (colon == std::string::npos) // "hex(1)" alone: no pointer may be formed past it
-                return fail("malformed hex type");
-            v.type = REG_BINARY;
-            if (data[3] == '(') {
-                char* end = nullptr;
-                v.type = static_cast<DWORD>(std::strtoul(data.c_str() + 4, &end, 16));
-                if (!end || *end != ')' || end + 1 != data.c_str() + colon)
-                    return fail("malformed hex type");
-            }
-            if (!ParseHexBytes(data.substr(colon + 1), &v.data))
-                return fail("malformed hex data");
-        } else {
-            return fail("unknown data type");
-        }
-        current->values[name] = std::move(v);
     }
-    if (!header && lineNo > 0)
-        return fail("expected \"" + std::string(kHeader) + "\"");
-    return true;
+    if (!problem && !header && lineNo > 0)
+        problem = ExpectedHeader();
+    if (problem)
+        *error = fileName + ":" + std::to_string(lineNo) + ": " + *problem;
+    return !problem;
 }
 
 std::string FilePath() {

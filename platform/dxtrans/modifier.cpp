@@ -94,22 +94,9 @@ private:
     velmora::com::ComPtr<IDXARGBReadPtr> fg_;
 };
 
-class SurfaceModifier final : public com::SimpleObject<SurfaceModifier, IDXSurface, IDXBaseObject>,
-                              public IDXSurfaceModifier {
-    using Base = com::SimpleObject<SurfaceModifier, IDXSurface, IDXBaseObject>;
-
+class SurfaceModifier final
+    : public com::SimpleObject<SurfaceModifier, IDXSurface, IDXBaseObject, IDXSurfaceModifier> {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (ppv && riid == uuidof<IDXSurfaceModifier>()) {
-            *ppv = static_cast<IDXSurfaceModifier*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return Base::QueryInterface(riid, ppv);
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return Base::AddRef(); }
-    STDMETHOD_(ULONG, Release)() override { return Base::Release(); }
-
     // IDXSurfaceModifier
     STDMETHOD(SetFillColor)(DXSAMPLE color) override {
         std::lock_guard lock(m_);
@@ -324,7 +311,7 @@ private:
         }
         if (fg_)
             return fg_->GetBounds(out);
-        *out = SurfaceBounds(0, 0, 0, 0);
+        *out = dxbounds::Discrete(0, 0, 0, 0);
         return S_OK;
     }
     DXSAMPLEFORMATENUM Format() const {
@@ -361,6 +348,6 @@ HRESULT DXCreateSurfaceModifier(IUnknown* punkOuter, REFIID riid, void** ppv) {
     if (!m)
         return E_OUTOFMEMORY;
     HRESULT hr = m->QueryInterface(riid, ppv);
-    static_cast<IDXSurface*>(m)->Release();
+    m->Release();
     return hr;
 }

@@ -30,7 +30,7 @@ namespace {
 
 class MemorySurface;
 
-class SurfacePointer final : public PointerBase<IDXARGBReadWritePtr> {
+class SurfacePointer final : public PointerBase<IDXARGBReadWritePtr, IDXARGBReadPtr> {
 public:
     void Begin(MemorySurface* surface, const Area& area, bool rw);
 
@@ -187,7 +187,7 @@ private:
     static constexpr unsigned kMaxSpare = 8;
 
     DXBNDS Bounds() const {
-        return SurfaceBounds(0, 0, static_cast<LONG>(width_), static_cast<LONG>(height_));
+        return dxbounds::Discrete(0, static_cast<LONG>(width_), 0, static_cast<LONG>(height_));
     }
     GUID FormatId() const {
         switch (format_) {

@@ -3,8 +3,9 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 
+#include "../com/object.h"
+#include "bounds.h"
 #include "dxtrans.h"
 
 namespace velmora::dxtrans {
@@ -21,17 +22,6 @@ struct Area {
                o.top < bottom;
     }
 };
-
-// The whole-surface bounds of a w x h surface.
-inline DXBNDS SurfaceBounds(LONG left, LONG top, LONG right, LONG bottom) {
-    DXBNDS b{};
-    b.eType = DXBT_DISCRETE;
-    b.u.D[DXB_X] = {left, right};
-    b.u.D[DXB_Y] = {top, bottom};
-    b.u.D[DXB_Z] = {0, 1};
-    b.u.D[DXB_T] = {0, 1};
-    return b;
-}
 
 // Checks LockSurface's arguments against the surface's bounds and gives the area to lock.
 // Bounds must be discrete (E_INVALIDARG) and inside the surface on every axis, each axis
@@ -59,31 +49,12 @@ inline HRESULT CheckLock(const DXBNDS* bounds, const DXBNDS& whole, DWORD flags,
     return S_OK;
 }
 
-// IUnknown, the cursor and the read operations of a pointer over a locked area of width x
-// height samples. Moves stay on the row (see IDXARGBReadPtr); row operations stop at its end.
-template <class I>
-class PointerBase : public I {
+// The cursor and the read operations of a pointer over a locked area of width x height
+// samples, answering the interfaces Is. Moves stay on the row (see IDXARGBReadPtr); row
+// operations stop at its end.
+template <class... Is>
+class PointerBase : public com::SimpleObject<PointerBase<Is...>, Is...> {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == uuidof<IUnknown>() || riid == uuidof<IDXARGBReadPtr>() ||
-            (writable_ && riid == uuidof<IDXARGBReadWritePtr>())) {
-            *ppv = static_cast<I*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override {
-        ULONG n = --refs_;
-        if (n == 0)
-            LastRelease();
-        return n;
-    }
-
     STDMETHOD(GetSurface)(REFIID riid, void** ppSurface) override {
         if (!ppSurface)
             return E_POINTER;
@@ -131,15 +102,15 @@ protected:
     static constexpr ULONG kChunk = 64; // samples converted at a time on the stack
 
     PointerBase() = default;
-    ~PointerBase() = default;
+    ~PointerBase() override = default;
 
     // n samples of row y from column x on (all inside the area) into out.
     virtual void ReadRow(ULONG x, ULONG y, ULONG n, DXSAMPLE* out, bool premult) = 0;
     virtual IUnknown* Owner() = 0;
-    virtual void LastRelease() = 0;
+    virtual void LastRelease() = 0; // instead of deleting: a pointer may be recycled
 
     void Reset(ULONG width, ULONG height, bool writable) {
-        refs_ = 1;
+        this->ResetCount();
         width_ = width;
         height_ = height;
         writable_ = writable;
@@ -162,6 +133,10 @@ protected:
     bool writable_ = false;
 
 private:
+    friend class com::SimpleObject<PointerBase, Is...>;
+
+    // A read lock's pointer does not write.
+    bool Answers(REFIID riid) const { return writable_ || riid != uuidof<IDXARGBReadWritePtr>(); }
     // Fills runs_ for row y of the area; gives the number of runs.
     ULONG DescribeRow(ULONG y) {
         constexpr ULONG kMaxCount = (1u << 30) - 1; // what the record's field holds
@@ -201,7 +176,6 @@ private:
         return p;
     }
 
-    std::atomic<ULONG> refs_{1};
     DXRUNINFO runs_[DX_MAX_RUN_INFO_COUNT]{};
 };
 

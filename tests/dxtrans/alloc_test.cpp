@@ -18,7 +18,7 @@ struct Band {
 
 void BandTask(void* data, BOOL*) {
     auto* b = static_cast<Band*>(data);
-    DXBNDS bounds = Bounds(0, b->y0, 64, b->y1);
+    DXBNDS bounds = Discrete({0, b->y0, 64, b->y1});
     IDXARGBReadWritePtr* p = nullptr;
     b->hr = b->surface->LockSurface(&bounds, 0, DXLOCKF_READWRITE, IID_PPV_ARGS(&p), nullptr);
     if (FAILED(b->hr))
@@ -55,7 +55,7 @@ TEST(SteadyState, FramesAllocateNothing) {
         // As many pointers at once as a frame holds, so that the free list has them.
         std::vector<ComPtr<IDXARGBReadWritePtr>> held;
         for (LONG i = 0; i < 4; ++i) {
-            DXBNDS b = Bounds(0, i * 16, 64, (i + 1) * 16);
+            DXBNDS b = Discrete({0, i * 16, 64, (i + 1) * 16});
             held.push_back(LockRW(s.Get(), &b));
         }
     }

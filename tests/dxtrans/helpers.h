@@ -7,21 +7,14 @@
 #include <vector>
 
 #include "platform/com/unknown.h"
+#include "platform/dxtrans/bounds.h"
 #include "platform/dxtrans/dxtrans.h"
 
 namespace dxtest {
 
 using velmora::com::ComPtr;
 
-inline DXBNDS Bounds(LONG x0, LONG y0, LONG x1, LONG y1) {
-    DXBNDS b{};
-    b.eType = DXBT_DISCRETE;
-    b.u.D[DXB_X] = {x0, x1};
-    b.u.D[DXB_Y] = {y0, y1};
-    b.u.D[DXB_Z] = {0, 1};
-    b.u.D[DXB_T] = {0, 1};
-    return b;
-}
+using velmora::dxbounds::Discrete;
 
 inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
     return {b, g, r, a};
@@ -33,7 +26,7 @@ inline ComPtr<IDXSurface> NewSurface(DWORD format, LONG w, LONG h) {
     GUID id = format == DXPF_PMARGB32 ? DXFMT_PMARGB32
               : format == DXPF_ARGB32 ? DXFMT_ARGB32
                                       : DXFMT_RGB24;
-    DXBNDS b = Bounds(0, 0, w, h);
+    DXBNDS b = Discrete({0, 0, w, h});
     ComPtr<IDXSurface> s;
     EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &id, &b, 0, nullptr, IID_PPV_ARGS(&s)),
               S_OK);

@@ -14,8 +14,8 @@ using namespace dxtest;
 
 TEST(SurfaceLocks, OverlapRulesBetweenThreads) {
     ComPtr<IDXSurface> s = NewSurface(DXPF_PMARGB32, 100, 100);
-    const DXBNDS top = Bounds(0, 0, 100, 50), mid = Bounds(10, 40, 20, 60),
-                 outside = Bounds(0, 0, 101, 50);
+    const DXBNDS top = Discrete({0, 0, 100, 50}), mid = Discrete({10, 40, 20, 60}),
+                 outside = Discrete({0, 0, 101, 50});
     EXPECT_EQ(TryLock(s.Get(), &outside, DXLOCKF_READ), DXTERR_INVALID_BOUNDS);
     ComPtr<IDXARGBReadWritePtr> writer = LockRW(s.Get(), &top);
     EXPECT_EQ(Elsewhere(s.Get(), mid, DXLOCKF_READ), DXTERR_REQ_TIMEDOUT);
@@ -24,8 +24,8 @@ TEST(SurfaceLocks, OverlapRulesBetweenThreads) {
     writer.Reset();
 
     // Areas that only touch do not overlap, whichever side the holder is on.
-    const DXBNDS quarters[4] = {Bounds(0, 0, 50, 50), Bounds(50, 0, 100, 50),
-                                Bounds(0, 50, 50, 100), Bounds(50, 50, 100, 100)};
+    const DXBNDS quarters[4] = {Discrete({0, 0, 50, 50}), Discrete({50, 0, 100, 50}),
+                                Discrete({0, 50, 50, 100}), Discrete({50, 50, 100, 100})};
     for (const DXBNDS& held : quarters) {
         ComPtr<IDXARGBReadWritePtr> quarter = LockRW(s.Get(), &held);
         for (const DXBNDS& other : quarters)
@@ -64,7 +64,7 @@ TEST(SurfaceLocks, SourceRowsAreCopiedOnceWhicheverThreadReachesThemFirst) {
         std::vector<std::thread> threads;
         for (LONG i = 0; i < strips; ++i)
             threads.emplace_back([&, i] {
-                DXBNDS b = Bounds(i * w / strips, round % 8, (i + 1) * w / strips, h);
+                DXBNDS b = Discrete({i * w / strips, round % 8, (i + 1) * w / strips, h});
                 ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
                 allHeld.arrive_and_wait();
                 if (p)
@@ -97,7 +97,7 @@ TEST(SurfaceLocks, OverlappingWritersNeverLoseUpdates) {
             for (int r = 0; r < rounds; ++r) {
                 LONG x0 = LONG(rng() % w), y0 = LONG(rng() % h);
                 LONG x1 = x0 + 1 + LONG(rng() % (w - x0)), y1 = y0 + 1 + LONG(rng() % (h - y0));
-                DXBNDS b = Bounds(x0, y0, x1, y1);
+                DXBNDS b = Discrete({x0, y0, x1, y1});
                 ComPtr<IDXARGBReadWritePtr> p;
                 ASSERT_EQ(
                     s->LockSurface(&b, INFINITE, DXLOCKF_READWRITE, IID_PPV_ARGS(&p), nullptr),

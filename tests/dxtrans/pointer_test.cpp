@@ -137,7 +137,7 @@ TEST(ReadPointer, MovesAlongItsRowAndDescribesItsRuns) {
     const DXRUNINFO* info = reinterpret_cast<const DXRUNINFO*>(&got);
     EXPECT_EQ(p->MoveAndGetRunInfo(2, &info), 0u);
     EXPECT_EQ(info, nullptr);
-    const DXBNDS middle = Bounds(2, 0, 5, 2);
+    const DXBNDS middle = Discrete({2, 0, 5, 2});
     EXPECT_EQ(Runs(LockRead(s.Get(), &middle).Get(), 1),
               (std::vector<Span>{{DXRUNTYPE_OPAQUE, 1}, {DXRUNTYPE_TRANS, 2}}));
 

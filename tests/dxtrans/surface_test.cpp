@@ -55,6 +55,14 @@ DXSAMPLE SampleOf(DWORD format, const BYTE* n, bool premult) {
     return (format == DXPF_PMARGB32) == premult ? s : Convert(s, premult);
 }
 
+// A lookup table that is never asked anything.
+class Table final : public velmora::com::SimpleObject<Table, IDXLookupTable, IDXBaseObject> {
+public:
+    STDMETHOD(GetGenerationId)(ULONG*) override { return E_NOTIMPL; }
+    STDMETHOD(IncrementGenerationId)(BOOL) override { return E_NOTIMPL; }
+    STDMETHOD(GetObjectSize)(ULONG*) override { return E_NOTIMPL; }
+};
+
 } // namespace
 
 TEST(SurfaceFactory, MakesZeroedSurfacesOfEachFormatAndRefusesWhatItCannot) {
@@ -78,9 +86,9 @@ TEST(SurfaceFactory, MakesZeroedSurfacesOfEachFormatAndRefusesWhatItCannot) {
     auto create = [&](const GUID* fmt, DXBNDS b) {
         return f->CreateSurface(nullptr, nullptr, fmt, &b, 0, nullptr, IID_PPV_ARGS(&s));
     };
-    EXPECT_EQ(create(&other, Bounds(0, 0, 4, 4)), DXTERR_UNSUPPORTED_FORMAT);
-    EXPECT_EQ(create(&id, Bounds(1, 0, 4, 4)), DXTERR_INVALID_BOUNDS);
-    EXPECT_EQ(create(&id, Bounds(0, 0, 0x7FFFFFFF, 0x7FFFFFFF)), E_OUTOFMEMORY);
+    EXPECT_EQ(create(&other, Discrete({0, 0, 4, 4})), DXTERR_UNSUPPORTED_FORMAT);
+    EXPECT_EQ(create(&id, Discrete({1, 0, 4, 4})), DXTERR_INVALID_BOUNDS);
+    EXPECT_EQ(create(&id, Discrete({0, 0, 0x7FFFFFFF, 0x7FFFFFFF})), E_OUTOFMEMORY);
     BYTE bits[64];
     EXPECT_EQ(DXCreateSurfaceOnMemory(DXPF_ARGB32, bits, 15, 4, 4, &s), E_INVALIDARG)
         << "a pitch shorter than a row";
@@ -110,7 +118,7 @@ TEST(SurfaceOnMemory, FromASourceRowsAreCopiedOnFirstLockAndTheRestAtRelease) {
             S_OK);
 
         // A lock of some columns brings its rows whole, and nothing else.
-        DXBNDS b = Bounds(1, 2, 3, 4);
+        DXBNDS b = Discrete({1, 2, 3, 4});
         ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
         EXPECT_EQ(memRow(2), sourceRow(2));
         EXPECT_EQ(memRow(4), std::vector<BYTE>(row, 0xEE));
@@ -118,7 +126,7 @@ TEST(SurfaceOnMemory, FromASourceRowsAreCopiedOnFirstLockAndTheRestAtRelease) {
         p.Reset();
         // The holder's writes are kept when a later lock or the release reaches the same rows.
         const std::vector<BYTE> written = memRow(3);
-        b = Bounds(0, 3, 5, 6);
+        b = Discrete({0, 3, 5, 6});
         LockRead(s.Get(), &b).Reset();
         EXPECT_EQ(memRow(3), written);
         EXPECT_EQ(memRow(5), sourceRow(5));
@@ -188,7 +196,9 @@ TEST(SurfaceGeneration, RisesWhenAWriterLetsGo) {
     EXPECT_EQ(g, g0 + 1);
 }
 
-TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
+// The modifier shows its foreground (tiled, if asked) over its fill. It composes nothing, so it
+// takes only the settings that ask for no composing.
+TEST(SurfaceModifier, ShowsTheForegroundOverTheFillAndRefusesToCompose) {
     ComPtr<IDXSurface> fg = NewSurface(DXPF_ARGB32, 3, 2);
     {
         ComPtr<IDXARGBReadWritePtr> p = LockRW(fg.Get());
@@ -204,7 +214,7 @@ TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
     ASSERT_EQ(m->QueryInterface(IID_PPV_ARGS(&s)), S_OK);
     const DXSAMPLE fill = Sample(255, 200, 100, 50);
     m->SetFillColor(fill);
-    const DXBNDS bounds = Bounds(0, 0, 6, 4);
+    const DXBNDS bounds = Discrete({0, 0, 6, 4});
     ASSERT_EQ(m->SetBounds(&bounds), S_OK);
     POINT origin{2, 1};
     ASSERT_EQ(m->SetForeground(fg.Get(), FALSE, &origin), S_OK);
@@ -221,27 +231,11 @@ TEST(SurfaceModifier, ShowsTheForegroundTheFillAndTiles) {
     for (LONG y = 0; y < 4; ++y)
         for (LONG x = 0; x < 6; ++x)
             EXPECT_EQ(all[y * 6 + x], Mark((x + 2) % 3, (y + 1) % 2)) << x << "," << y;
-}
 
-namespace {
-// A lookup table that is never asked anything.
-class Table final : public velmora::com::SimpleObject<Table, IDXLookupTable, IDXBaseObject> {
-public:
-    STDMETHOD(GetGenerationId)(ULONG*) override { return E_NOTIMPL; }
-    STDMETHOD(IncrementGenerationId)(BOOL) override { return E_NOTIMPL; }
-    STDMETHOD(GetObjectSize)(ULONG*) override { return E_NOTIMPL; }
-};
-} // namespace
-
-// The modifier composes nothing, so it takes only the settings that ask for no composing.
-TEST(SurfaceModifier, KeepsItsFillAndRefusesSettingsThatWouldCompose) {
     using R = std::vector<HRESULT>;
-    ComPtr<IDXSurfaceModifier> m;
-    ASSERT_EQ(DXCreateSurfaceModifier(nullptr, IID_PPV_ARGS(&m)), S_OK);
-    DXSAMPLE fill{};
-    m->SetFillColor(Sample(9, 8, 7, 6));
-    EXPECT_EQ(m->GetFillColor(&fill), S_OK);
-    EXPECT_EQ(fill, Sample(9, 8, 7, 6));
+    DXSAMPLE kept{};
+    EXPECT_EQ(m->GetFillColor(&kept), S_OK);
+    EXPECT_EQ(kept, fill);
 
     ComPtr<IDXSurface> other = NewSurface(DXPF_PMARGB32, 1, 1);
     ComPtr<IDXLookupTable> table;
@@ -267,4 +261,66 @@ TEST(SurfaceModifier, KeepsItsFillAndRefusesSettingsThatWouldCompose) {
     EXPECT_EQ((R{m->GetFillColor(nullptr), m->GetBackground(nullptr),
                  m->GetCompositeOperation(nullptr), m->GetOpacity(nullptr), m->GetLookup(nullptr)}),
               R(5, E_POINTER));
+}
+
+namespace {
+
+// Which of iids the object answers. Every answer must lead back to the object's one IUnknown
+// and a refusal must clear the out-parameter; the object's count ends where it began.
+std::vector<bool> Answers(IUnknown* object, std::initializer_list<IID> iids) {
+    const auto count = [&] { return object->AddRef(), object->Release(); };
+    const ULONG before = count();
+    ComPtr<IUnknown> self;
+    EXPECT_EQ(object->QueryInterface(IID_PPV_ARGS(&self)), S_OK);
+    std::vector<bool> answered;
+    for (const IID& iid : iids) {
+        void* p = &p;
+        const HRESULT hr = object->QueryInterface(iid, &p);
+        answered.push_back(hr == S_OK);
+        if (hr != S_OK) {
+            EXPECT_EQ(hr, E_NOINTERFACE);
+            EXPECT_EQ(p, nullptr);
+            continue;
+        }
+        ComPtr<IUnknown> back;
+        EXPECT_EQ(static_cast<IUnknown*>(p)->QueryInterface(IID_PPV_ARGS(&back)), S_OK);
+        EXPECT_EQ(back.Get(), self.Get()) << velmora::com::GuidToString(iid);
+        static_cast<IUnknown*>(p)->Release();
+    }
+    EXPECT_EQ(object->QueryInterface(uuidof<IUnknown>(), nullptr), E_POINTER);
+    self.Reset();
+    EXPECT_EQ(count(), before);
+    return answered;
+}
+
+} // namespace
+
+// Surfaces, the modifier and their pointers answer exactly their interfaces with one identity;
+// a read lock's pointer does not answer the writing interface.
+TEST(Identity, ObjectsAnswerTheirInterfacesOnly) {
+    using B = std::vector<bool>;
+    const auto iids = {uuidof<IDXSurface>(),          uuidof<IDXBaseObject>(),
+                       uuidof<IDXSurfaceModifier>(),  uuidof<IDXARGBReadPtr>(),
+                       uuidof<IDXARGBReadWritePtr>(), uuidof<IStream>()};
+    ComPtr<IDXSurface> s = NewSurface(DXPF_ARGB32, 2, 2);
+    EXPECT_EQ(Answers(s.Get(), iids), (B{1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(Answers(LockRead(s.Get()).Get(), iids), (B{0, 0, 0, 1, 0, 0}));
+    EXPECT_EQ(Answers(LockRW(s.Get()).Get(), iids), (B{0, 0, 0, 1, 1, 0}));
+
+    ComPtr<IDXSurfaceModifier> m;
+    ASSERT_EQ(DXCreateSurfaceModifier(nullptr, IID_PPV_ARGS(&m)), S_OK);
+    EXPECT_EQ(Answers(m.Get(), iids), (B{1, 1, 1, 0, 0, 0}));
+    ComPtr<IDXSurface> ms;
+    ASSERT_EQ(m->QueryInterface(IID_PPV_ARGS(&ms)), S_OK);
+    EXPECT_EQ(Answers(ms.Get(), iids), (B{1, 1, 1, 0, 0, 0}));
+    // Each answer is the interface asked for: its own methods work through it.
+    ComPtr<IDXSurfaceModifier> back;
+    ASSERT_EQ(ms->QueryInterface(IID_PPV_ARGS(&back)), S_OK);
+    float opacity = 0;
+    EXPECT_EQ(back->GetOpacity(&opacity), S_OK);
+    EXPECT_EQ(opacity, 1.0f);
+    DXBNDS bounds{};
+    EXPECT_EQ(ms->GetBounds(&bounds), S_OK);
+    EXPECT_EQ(m->SetForeground(s.Get(), FALSE, nullptr), S_OK);
+    EXPECT_EQ(Answers(LockRead(ms.Get()).Get(), iids), (B{0, 0, 0, 1, 0, 0}));
 }

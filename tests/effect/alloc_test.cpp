@@ -2,7 +2,7 @@
 // Global operator new is replaced in this program (tests/support/alloc_hook).
 #include <gtest/gtest.h>
 
-#include "frames.h"
+#include "effect_rig.h"
 #include "../support/alloc_hook.h"
 
 using namespace velmora;
@@ -46,21 +46,15 @@ TEST(EffectAllocation, TheCounterSeesAllocationsOnEveryThread) {
 }
 
 TEST(EffectAllocation, InPlaceFramesAllocateNothing) {
-    constexpr LONG w = 1920, h = 64;
     const GUID request = velmora::com::MakeGuid("{0F3E8D21-6A4B-4C59-8E7D-1B2C3D4E5F60}");
     for (ULONG processors : {1u, 2u, 4u}) {
-        auto memory = KeyedFrame(static_cast<std::size_t>(w) * h, 1);
-        ComPtr<IDXSurface> surface;
-        ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface),
-                  S_OK);
-        EffectRig rig(surface.Get(), processors);
-        EXPECT_EQ(CountFrames(rig, surface.Get()), 0) << processors << " processors";
+        FrameRig rig(1920, 64, 1, processors);
+        EXPECT_EQ(CountFrames(rig, rig.surface.Get()), 0) << processors << " processors";
         // A request id sends even one piece through the task manager.
-        EXPECT_EQ(CountFrames(rig, surface.Get(), &request), 0) << processors << ", request id";
+        EXPECT_EQ(CountFrames(rig, rig.surface.Get(), &request), 0) << processors << ", request id";
         // The blend of the key records, taken once per frame.
-        auto automation = Query<IDXTSfAutomation>(rig.effect.Get());
-        automation->SetInterpolationFraction(0.25);
-        automation->SetAutomationMode(1);
-        EXPECT_EQ(CountFrames(rig, surface.Get()), 0) << processors << ", automation";
+        rig.fx->SetInterpolationFraction(0.25);
+        rig.fx->SetAutomationMode(1);
+        EXPECT_EQ(CountFrames(rig, rig.surface.Get()), 0) << processors << ", automation";
     }
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "every_target.h"
-#include "frames.h"
+#include "effect_rig.h"
 
 using velmora::UnmatteSurface;
 using namespace velmora::test;

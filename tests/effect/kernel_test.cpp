@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "frames.h"
+#include "effect_rig.h"
 
 using velmora::SwapPixelByteOrder;
 using velmora::UnmatteBuffer;

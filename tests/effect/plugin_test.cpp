@@ -1,32 +1,17 @@
+// The effect's plug-in interfaces: records, presets, automation, notices and persistence.
 #include <cmath>
 #include <set>
 #include <thread>
 
-#include "test_streams.h"
+#include "effect_rig.h"
 
 using namespace velmora;
 using namespace velmora::test;
-using com::ComPtr;
 
 namespace {
 
 const FilterProps kCustom{9, 8, 7, 6}, kLoaded{0x80, 0x10, 0x20, 0x30};
 enum Flag { Keep, Dirty, Clean };
-enum Call {
-    Preset,
-    BadPreset,
-    SetRecord,
-    SetNull,
-    InitNew,
-    Load,
-    Save,
-    SaveDirty,
-    AutoLoad,
-    AutoSave,
-    Interpolate,
-    FirstKey,
-    SecondKey
-};
 
 // A memory stream holding data, or, given a limit, a scripted one.
 struct Src {
@@ -38,46 +23,44 @@ struct Src {
     }
 };
 
-// The call with the row's stream; target: the memory stream it wrote to, if any.
-HRESULT Do(TestEffect& fx, Call call, IStream* s, ComPtr<IStream>& target) {
-    const auto green = StreamOf(Bytes(kGreen));
-    switch (call) {
-    case Preset:
-        return fx.ApplyPreset(1);
-    case BadPreset:
-        return fx.ApplyPreset(3);
-    case SetRecord:
-        return fx.SetProps(&kCustom);
-    case SetNull:
-        return fx.SetProps(nullptr);
-    case InitNew:
-        return fx.Stream()->InitNew();
-    case Load:
-        return fx.Stream()->Load(s);
-    case Save:
-    case SaveDirty:
-        target = s;
-        return fx.Stream()->Save(s, call == Save);
-    case AutoLoad:
-        return fx.LoadCurrentProps(s);
-    case AutoSave:
-        target = s;
-        return fx.SaveCurrentProps(s);
-    case Interpolate:
-        target = StreamOf({});
-        return fx.InterpolateStreams(target.Get(), s, green.Get(), 0.5);
-    case FirstKey:
-        return fx.SetKeyProps(s, green.Get());
-    default:
-        return fx.SetKeyProps(green.Get(), s);
-    }
-}
+// A call with the row's stream; target: the memory stream it wrote to, if any.
+using Call = HRESULT (*)(Wired&, IStream*, ComPtr<IStream>& target);
 
 } // namespace
 
 // What each operation does to the record, the dirty flag, the window and the sink, from a clean
 // and from a dirty object holding preset 2; and what it wrote.
 TEST(PluginExtension, EachOperationOnRecordFlagAndNotices) {
+    const Call preset = [](Wired&w, IStream*, auto&) { return w.fx->ApplyPreset(1); },
+               badPreset = [](Wired&w, IStream*, auto&) { return w.fx->ApplyPreset(3); },
+               setRecord = [](Wired&w, IStream*, auto&) { return w.fx->SetProps(&kCustom); },
+               setNull = [](Wired&w, IStream*, auto&) { return w.fx->SetProps(nullptr); },
+               initNew = [](Wired&w, IStream*, auto&) { return w.Stream()->InitNew(); },
+               load = [](Wired&w, IStream*s, auto&) { return w.Stream()->Load(s); },
+               save =
+                   [](Wired&w, IStream*s, ComPtr<IStream>&target) {
+                       return w.Stream()->Save((target = s).Get(), TRUE);
+                   },
+               saveDirty =
+                   [](Wired&w, IStream*s, ComPtr<IStream>&target) {
+                       return w.Stream()->Save((target = s).Get(), FALSE);
+                   },
+               autoLoad = [](Wired&w, IStream*s, auto&) { return w.fx->LoadCurrentProps(s); },
+               autoSave =
+                   [](Wired&w, IStream*s, ComPtr<IStream>&target) {
+                       return w.fx->SaveCurrentProps((target = s).Get());
+                   },
+               interpolate =
+                   [](Wired&w, IStream*s, ComPtr<IStream>&target) {
+                       target = StreamOf();
+                       return w.fx->InterpolateStreams(target.Get(), s, StreamOf(kGreen).Get(),
+                                                       0.5);
+                   },
+               firstKey = [](Wired&w, IStream*s,
+                             auto&) { return w.fx->SetKeyProps(s, StreamOf(kGreen).Get()); },
+               secondKey = [](Wired&w, IStream*s, auto&) {
+                   return w.fx->SetKeyProps(StreamOf(kGreen).Get(), s);
+               };
     const std::vector<BYTE> blue = Bytes(kBlue), loaded = Bytes(kLoaded);
     const Src none, shortRead{{1, 2, 3, 4}, S_OK, 3}, denied{{1, 2, 3, 4}, E_ACCESSDENIED, 4};
     const Src shortWrite{{}, S_OK, 2}, full{{}, STG_E_MEDIUMFULL, 4};
@@ -90,44 +73,44 @@ TEST(PluginExtension, EachOperationOnRecordFlagAndNotices) {
         std::pair<int, int> notices = {}; // window, sink
         std::vector<BYTE> written = {};
     } rows[] = {
-        {Preset, none, S_OK, kGreen, Keep, {1, 1}},
-        {BadPreset, none, E_INVALIDARG, kBlue, Keep},
-        {SetRecord, none, S_OK, kCustom, Dirty, {0, 1}},
-        {SetNull, none, E_FAIL, kBlue, Keep},
-        {InitNew, none, S_OK, kBlack, Dirty, {1, 1}},
-        {Load, {{0x80, 0x10, 0x20, 0x30, 9}}, S_OK, kLoaded, Dirty, {1, 1}},
+        {preset, none, S_OK, kGreen, Keep, {1, 1}},
+        {badPreset, none, E_INVALIDARG, kBlue, Keep},
+        {setRecord, none, S_OK, kCustom, Dirty, {0, 1}},
+        {setNull, none, E_FAIL, kBlue, Keep},
+        {initNew, none, S_OK, kBlack, Dirty, {1, 1}},
+        {load, {{0x80, 0x10, 0x20, 0x30, 9}}, S_OK, kLoaded, Dirty, {1, 1}},
         // A bad or short load keeps the record, yet leaves the object dirty.
-        {Load, shortRead, STG_E_READFAULT, kBlue, Dirty},
-        {Load, denied, E_ACCESSDENIED, kBlue, Dirty},
-        {Save, none, S_OK, kBlue, Clean, {1, 0}, blue},
-        {SaveDirty, none, S_OK, kBlue, Dirty, {1, 0}, blue},
-        {Save, shortWrite, STG_E_WRITEFAULT, kBlue, Keep},
-        {Save, full, STG_E_MEDIUMFULL, kBlue, Keep},
-        {AutoLoad, {loaded}, S_OK, kLoaded, Dirty, {1, 0}},
+        {load, shortRead, STG_E_READFAULT, kBlue, Dirty},
+        {load, denied, E_ACCESSDENIED, kBlue, Dirty},
+        {save, none, S_OK, kBlue, Clean, {1, 0}, blue},
+        {saveDirty, none, S_OK, kBlue, Dirty, {1, 0}, blue},
+        {save, shortWrite, STG_E_WRITEFAULT, kBlue, Keep},
+        {save, full, STG_E_MEDIUMFULL, kBlue, Keep},
+        {autoLoad, {loaded}, S_OK, kLoaded, Dirty, {1, 0}},
         // A failing or short automation load falls back to preset 0.
-        {AutoLoad, denied, E_ACCESSDENIED, kBlack, Dirty, {1, 0}},
-        {AutoLoad, {{1, 2, 3}}, STG_E_READFAULT, kBlack, Dirty, {1, 0}},
-        {AutoSave, none, S_OK, kBlue, Keep, {}, blue},
-        {AutoSave, shortWrite, STG_E_WRITEFAULT, kBlue, Keep},
-        {Interpolate, {Bytes(kBlack)}, S_OK, kBlue, Keep, {}, {255, 0, 127, 0}},
-        {Interpolate, denied, E_ACCESSDENIED, kBlue, Keep},
-        {Interpolate, {{1}}, STG_E_READFAULT, kBlue, Keep},
+        {autoLoad, denied, E_ACCESSDENIED, kBlack, Dirty, {1, 0}},
+        {autoLoad, {{1, 2, 3}}, STG_E_READFAULT, kBlack, Dirty, {1, 0}},
+        {autoSave, none, S_OK, kBlue, Keep, {}, blue},
+        {autoSave, shortWrite, STG_E_WRITEFAULT, kBlue, Keep},
+        {interpolate, {Bytes(kBlack)}, S_OK, kBlue, Keep, {}, {255, 0, 127, 0}},
+        {interpolate, denied, E_ACCESSDENIED, kBlue, Keep},
+        {interpolate, {{1}}, STG_E_READFAULT, kBlue, Keep},
         // Keys that cannot be read: the record falls back to preset 0.
-        {FirstKey, {{}, STG_E_READFAULT, 0}, STG_E_READFAULT, kBlack, Keep},
-        {SecondKey, {{1, 2}}, STG_E_READFAULT, kBlack, Keep},
+        {firstKey, {{}, STG_E_READFAULT, 0}, STG_E_READFAULT, kBlack, Keep},
+        {secondKey, {{1, 2}}, STG_E_READFAULT, kBlack, Keep},
     };
     for (const Row& row : rows)
         for (bool dirty : {false, true}) {
             const std::string name = std::to_string(&row - rows) + (dirty ? " dirty" : " clean");
             Wired w;
-            w.fx.ApplyPreset(2);
-            ASSERT_EQ(w.fx.Stream()->Save(StreamOf({}).Get(), !dirty), S_OK);
+            w.fx->ApplyPreset(2);
+            ASSERT_EQ(w.Stream()->Save(StreamOf().Get(), !dirty), S_OK);
             w.Notices();
             ComPtr<IStream> target;
-            EXPECT_EQ(Do(w.fx, row.call, row.src.Make().Get(), target), row.hr) << name;
-            EXPECT_EQ(w.fx.Props(), row.record) << name;
+            EXPECT_EQ(row.call(w, row.src.Make().Get(), target), row.hr) << name;
+            EXPECT_EQ(w.Props(), row.record) << name;
             const bool now = row.flag == Dirty || (row.flag == Keep && dirty);
-            EXPECT_EQ(w.fx.Stream()->IsDirty(), now ? S_OK : S_FALSE) << name;
+            EXPECT_EQ(w.Stream()->IsDirty(), now ? S_OK : S_FALSE) << name;
             EXPECT_EQ(w.Notices(), row.notices) << name;
             if (target && row.src.limit == ~0u) {
                 EXPECT_EQ(BytesOf(target.Get()), row.written) << name;
@@ -136,41 +119,41 @@ TEST(PluginExtension, EachOperationOnRecordFlagAndNotices) {
 }
 
 TEST(PluginExtension, FrameRecordFollowsAutomationAndItsKeys) {
-    TestEffect fx;
-    fx.ApplyPreset(2);
-    ASSERT_EQ(fx.SetKeyProps(StreamOf(Bytes(kBlack)).Get(), StreamOf(Bytes(kGreen)).Get()), S_OK);
-    fx.SetInterpolationFraction(0.5);
-    EXPECT_EQ(fx.TakeFrameProps(), kBlue) << "mode 0: the current record";
-    fx.SetAutomationMode(1);
-    EXPECT_EQ(fx.TakeFrameProps(), (FilterProps{255, 0, 127, 0}));
+    EffectRig r;
+    r.fx->ApplyPreset(2);
+    ASSERT_EQ(r.fx->SetKeyProps(StreamOf(kBlack).Get(), StreamOf(kGreen).Get()), S_OK);
+    r.fx->SetInterpolationFraction(0.5);
+    EXPECT_EQ(r.fx->TakeFrameProps(), kBlue) << "mode 0: the current record";
+    r.fx->SetAutomationMode(1);
+    EXPECT_EQ(r.fx->TakeFrameProps(), (FilterProps{255, 0, 127, 0}));
     // Failed keys: both become preset 0.
-    fx.SetInterpolationFraction(1.0);
-    fx.SetKeyProps(StreamOf(Bytes(kGreen)).Get(), StreamOf({}).Get());
-    EXPECT_EQ(fx.TakeFrameProps(), kBlack);
-    fx.SetInterpolationFraction(0.0);
-    EXPECT_EQ(fx.TakeFrameProps(), kBlack);
+    r.fx->SetInterpolationFraction(1.0);
+    r.fx->SetKeyProps(StreamOf(kGreen).Get(), StreamOf().Get());
+    EXPECT_EQ(r.fx->TakeFrameProps(), kBlack);
+    r.fx->SetInterpolationFraction(0.0);
+    EXPECT_EQ(r.fx->TakeFrameProps(), kBlack);
 }
 
 TEST(Presets, CountNamesAndBadArguments) {
-    TestEffect fx;
+    EffectRig r;
     ULONG count = 0;
-    EXPECT_EQ(fx.GetPresetCount(&count), S_OK);
+    EXPECT_EQ(r.fx->GetPresetCount(&count), S_OK);
     EXPECT_EQ(count, 3u);
-    EXPECT_EQ(fx.GetPresetCount(nullptr), E_POINTER);
+    EXPECT_EQ(r.fx->GetPresetCount(nullptr), E_POINTER);
     const wchar_t* names[] = {L"(Default)", L"Green", L"Blue"};
     wchar_t buf[16];
     for (LONG i = 0; i < 3; ++i) {
-        EXPECT_EQ(fx.GetPresetName(i, buf, 16), S_OK);
+        EXPECT_EQ(r.fx->GetPresetName(i, buf, 16), S_OK);
         EXPECT_STREQ(buf, names[i]);
     }
     std::wmemset(buf, L'x', 16);
-    EXPECT_EQ(fx.GetPresetName(3, buf, 8), E_INVALIDARG);
-    EXPECT_EQ(fx.GetPresetName(-1, buf, 8), E_INVALIDARG);
-    EXPECT_EQ(fx.GetPresetName(0, buf, 0), E_INVALIDARG);
+    EXPECT_EQ(r.fx->GetPresetName(3, buf, 8), E_INVALIDARG);
+    EXPECT_EQ(r.fx->GetPresetName(-1, buf, 8), E_INVALIDARG);
+    EXPECT_EQ(r.fx->GetPresetName(0, buf, 0), E_INVALIDARG);
     EXPECT_EQ(buf[0], L'x') << "nothing written on a refused call";
-    EXPECT_EQ(fx.GetPresetName(0, nullptr, 8), E_POINTER);
+    EXPECT_EQ(r.fx->GetPresetName(0, nullptr, 8), E_POINTER);
     // A short buffer gets as much as fits, terminated inside it.
-    EXPECT_EQ(fx.GetPresetName(0, buf, 4), S_OK);
+    EXPECT_EQ(r.fx->GetPresetName(0, buf, 4), S_OK);
     EXPECT_STREQ(buf, L"(De");
     EXPECT_EQ(buf[4], L'x');
 }
@@ -196,7 +179,7 @@ TEST(Presets, Blend) {
 // set whole, never a mix of two.
 TEST(PluginExtension, ConcurrentChangesNeverTearTheFrameRecord) {
     Wired w;
-    TestEffect& fx = w.fx;
+    CVelmora* fx = w.fx;
     const std::set<std::uint32_t> legal = {PackMatte(kBlack), PackMatte(kGreen), PackMatte(kBlue),
                                            PackMatte(kCustom), PackMatte(kLoaded)};
     std::atomic<bool> stop{false};
@@ -205,21 +188,21 @@ TEST(PluginExtension, ConcurrentChangesNeverTearTheFrameRecord) {
     for (int r = 0; r < 2; ++r)
         readers.emplace_back([&] {
             while (!stop)
-                torn += !legal.count(PackMatte(fx.TakeFrameProps()));
+                torn += !legal.count(PackMatte(fx->TakeFrameProps()));
         });
     writers.emplace_back([&] {
         for (int i = 0; i < 2000; ++i) {
-            fx.ApplyPreset(i % 3);
-            fx.SetProps(&kCustom);
-            fx.Stream()->InitNew();
+            fx->ApplyPreset(i % 3);
+            fx->SetProps(&kCustom);
+            w.Stream()->InitNew();
         }
     });
     writers.emplace_back([&] {
         for (int i = 0; i < 2000; ++i) {
-            fx.Stream()->Load(StreamOf(Bytes(kLoaded)).Get());
-            fx.LoadCurrentProps(StreamOf(Bytes(kGreen)).Get());
-            fx.SetNotifySink(i % 2 ? w.sink : nullptr);
-            fx.SetNotifyWindow(w.window.hwnd(), kId);
+            w.Stream()->Load(StreamOf(kLoaded).Get());
+            fx->LoadCurrentProps(StreamOf(kGreen).Get());
+            fx->SetNotifySink(i % 2 ? w.sink : nullptr);
+            fx->SetNotifyWindow(w.window.hwnd(), kId);
         }
     });
     for (auto& t : writers)
@@ -229,4 +212,74 @@ TEST(PluginExtension, ConcurrentChangesNeverTearTheFrameRecord) {
         t.join();
     EXPECT_EQ(torn, 0);
     w.Notices();
+}
+
+// A stream round trip, and a storage one through its one element "Contents": one without it,
+// or with it held open elsewhere, is refused and the record kept.
+TEST(Persistence, StreamAndStorageRoundTrips) {
+    EffectRig fx, back;
+    const FilterProps p{7, 77, 177, 227};
+    fx.SetProps(p);
+    ComPtr<IStream> s = StreamOf();
+    ASSERT_EQ(fx.Stream()->Save(s.Get(), TRUE), S_OK);
+    s->Seek({}, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(back.Stream()->Load(s.Get()), S_OK);
+    EXPECT_EQ(back.Props(), p);
+    ULARGE_INTEGER size{};
+    EXPECT_EQ(fx.fx->GetSizeMax(&size), S_OK);
+    EXPECT_EQ(size.QuadPart, 4u);
+
+    ComPtr<IStorage> stg;
+    ASSERT_EQ(CreateMemoryStorage(&stg), S_OK);
+    EXPECT_EQ(fx.Storage()->Save(stg.Get(), TRUE), S_OK);
+    EXPECT_EQ(fx.Storage()->IsDirty(), S_FALSE);
+    ComPtr<IEnumSTATSTG> e;
+    ASSERT_EQ(stg->EnumElements(0, nullptr, 0, &e), S_OK);
+    STATSTG st{};
+    ASSERT_EQ(e->Next(1, &st, nullptr), S_OK);
+    EXPECT_STREQ(st.pwcsName, L"Contents");
+    EXPECT_EQ(st.type, static_cast<DWORD>(STGTY_STREAM));
+    EXPECT_EQ(st.cbSize.QuadPart, 4u);
+    CoTaskMemFree(st.pwcsName);
+    EXPECT_EQ(e->Next(1, &st, nullptr), S_FALSE) << "one element only";
+    fx.fx->ApplyPreset(0);
+    EXPECT_EQ(fx.Storage()->Load(stg.Get()), S_OK);
+    EXPECT_EQ(fx.Props(), p);
+
+    ComPtr<IStream> held;
+    ASSERT_EQ(stg->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &held),
+              S_OK);
+    fx.fx->ApplyPreset(2);
+    EXPECT_EQ(fx.Storage()->Load(stg.Get()), STG_E_ACCESSDENIED);
+    ComPtr<IStorage> empty;
+    CreateMemoryStorage(&empty);
+    EXPECT_EQ(fx.Storage()->Load(empty.Get()), STG_E_FILENOTFOUND);
+    EXPECT_EQ(fx.Props(), kPresets[2]);
+}
+
+// The map has no data entry: a bag is never asked, and only its own flag moves.
+TEST(Persistence, APropertyBagStoresNothingAndTracksItsFlag) {
+    class CountingBag final : public com::SimpleObject<CountingBag, IPropertyBag> {
+    public:
+        STDMETHOD(Read)(LPCOLESTR, VARIANT*, IErrorLog*) override { return ++calls, E_INVALIDARG; }
+        STDMETHOD(Write)(LPCOLESTR, VARIANT*) override { return ++calls, S_OK; }
+        int calls = 0;
+    };
+    EffectRig r;
+    r.fx->ApplyPreset(1);
+    r.Stream()->Save(StreamOf().Get(), TRUE);
+    auto* bag = new CountingBag;
+    EXPECT_EQ(r.Bag()->InitNew(), S_OK);
+    EXPECT_EQ(r.fx->m_bRequiresSave, 1u);
+    EXPECT_EQ(r.Bag()->Save(bag, FALSE, TRUE), S_OK);
+    EXPECT_EQ(r.fx->m_bRequiresSave, 1u);
+    EXPECT_EQ(r.Bag()->Save(bag, TRUE, TRUE), S_OK);
+    EXPECT_EQ(r.fx->m_bRequiresSave, 0u);
+    r.fx->m_bRequiresSave = 1;
+    EXPECT_EQ(r.Bag()->Load(bag, nullptr), S_OK);
+    EXPECT_EQ(r.fx->m_bRequiresSave, 0u);
+    EXPECT_EQ(bag->calls, 0);
+    bag->Release();
+    EXPECT_EQ(r.Props(), kPresets[1]);
+    EXPECT_EQ(r.Stream()->IsDirty(), S_FALSE);
 }

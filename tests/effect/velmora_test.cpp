@@ -1,5 +1,4 @@
-#include "frames.h"
-#include "test_streams.h"
+#include "effect_rig.h"
 #include "platform/com/typelib.h"
 
 using namespace velmora;
@@ -88,19 +87,7 @@ TEST(Effect, SafetyOptionsTable) {
 }
 
 TEST(Effect, AggregationCountsOnTheOuter) {
-    struct Outer : IUnknown {
-        STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
-            if (riid != uuidof<IUnknown>())
-                return inner->QueryInterface(riid, ppv);
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-        STDMETHOD_(ULONG, Release)() override { return --refs; }
-        ULONG refs = 1;
-        IUnknown* inner = nullptr;
-    } outer;
+    CountingOuter outer;
     void* p = nullptr;
     EXPECT_EQ(Effect::CreateInstance(&outer, uuidof<IDXTransform>(), &p), CLASS_E_NOAGGREGATION);
     ASSERT_EQ(
@@ -151,44 +138,29 @@ TEST(EffectFrame, EverySurfaceFormatMatchesTheRuleInsideTheClip) {
 }
 
 TEST(EffectFrame, AutomationBlendsTheKeys) {
-    constexpr LONG w = 16, h = 16;
-    const auto frame = KeyedFrame(w * h, 9);
-    auto memory = frame;
-    ComPtr<IDXSurface> surface;
-    DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &surface);
-    EffectRig rig(surface.Get(), 1);
-    auto automation = Query<IDXTSfAutomation>(rig.effect.Get());
-    ASSERT_EQ(automation->SetKeyProps(StreamOf(Bytes(kBlack)).Get(), StreamOf(Bytes(kGreen)).Get()),
-              S_OK);
-    automation->SetInterpolationFraction(0.5);
-    automation->SetAutomationMode(1);
+    FrameRig rig(16, 16, 9, 1);
+    ASSERT_EQ(rig.fx->SetKeyProps(StreamOf(kBlack).Get(), StreamOf(kGreen).Get()), S_OK);
+    rig.fx->SetInterpolationFraction(0.5);
+    rig.fx->SetAutomationMode(1);
     ASSERT_EQ(rig.Run(), S_OK);
-    EXPECT_EQ(memory, Unmatted(frame, FilterProps{255, 0, 127, 0}));
+    EXPECT_EQ(rig.memory, Unmatted(rig.original, FilterProps{255, 0, 127, 0}));
 }
 
 TEST(EffectFrame, LockAndAllocationFailuresWriteNothing) {
-    constexpr LONG w = 8, h = 8;
-    const auto frame = KeyedFrame(w * h, 1);
-    auto memory = frame;
-    ComPtr<IDXSurface> real;
-    DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), w * 4, w, h, &real);
-    auto* fake = new FakeSurface(real);
-    ComPtr<IDXSurface> surface;
-    surface.Attach(fake);
-    EffectRig rig(surface.Get(), 1);
-    fake->lockResult = E_ACCESSDENIED;
+    FrameRig rig(8, 8, 1, 1, nullptr, true);
+    rig.fake->lockResult = E_ACCESSDENIED;
     EXPECT_EQ(rig.Run(), E_ACCESSDENIED);
-    EXPECT_EQ(memory, frame);
+    EXPECT_EQ(rig.memory, rig.original);
 
     // A band whose unpack size overflows: the allocation fails and nothing is unpacked.
     const DXBNDS huge = bnds::Discrete(0, 1 << 29, 0, 1 << 29);
     const DXSAMPLEFORMATENUM rgb = DXPF_RGB24;
-    fake->lockResult = S_OK;
-    fake->boundsOverride = &huge;
-    fake->formatOverride = &rgb;
-    fake->nullLocks = true;
+    rig.fake->lockResult = S_OK;
+    rig.fake->boundsOverride = &huge;
+    rig.fake->formatOverride = &rgb;
+    rig.fake->nullLocks = true;
     NullPointer::unpacks = 0;
-    EffectRig one(surface.Get(), 1);
+    EffectRig one(rig.surface.Get(), 1);
     EXPECT_EQ(one.Run(), E_OUTOFMEMORY);
     EXPECT_EQ(NullPointer::unpacks, 0);
 }
@@ -204,13 +176,7 @@ TEST(EffectFrame, WithoutATaskManagerThePiecesRunOnTheCaller) {
     } frames[] = {{1920, 1080, nullptr}, {8, 8, &request}};
     for (bool unsited : {true, false})
         for (const auto& f : frames) {
-            const auto frame = KeyedFrame(static_cast<size_t>(f.w) * f.h, 3);
-            auto memory = frame;
-            ComPtr<IDXSurface> surface;
-            ASSERT_EQ(
-                DXCreateSurfaceOnMemory(DXPF_PMARGB32, memory.data(), f.w * 4, f.w, f.h, &surface),
-                S_OK);
-            EffectRig rig(surface.Get(), 4);
+            FrameRig rig(f.w, f.h, 3, 4);
             rig.SetProps(matte);
             auto site = MakeSite(4);
             ASSERT_EQ(site->SetService(CLSID_DXTaskManager, nullptr, FALSE), S_OK);
@@ -218,7 +184,7 @@ TEST(EffectFrame, WithoutATaskManagerThePiecesRunOnTheCaller) {
                 Query<IObjectWithSite>(rig.effect.Get())->SetSite(unsited ? nullptr : site.Get()),
                 S_OK);
             EXPECT_EQ(rig.Run(nullptr, nullptr, f.request), S_OK) << f.w << "x" << f.h;
-            EXPECT_EQ(memory, Unmatted(frame, matte)) << f.w << "x" << f.h;
+            EXPECT_EQ(rig.memory, Unmatted(rig.original, matte)) << f.w << "x" << f.h;
         }
 }
 

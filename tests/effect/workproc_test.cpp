@@ -3,7 +3,7 @@
 #include <string>
 
 #include "every_target.h"
-#include "frames.h"
+#include "effect_rig.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "../effect/frames.h"
+#include "../effect/effect_rig.h"
 #include "../soak.h"
 #include "../support/alloc_hook.h"
 
@@ -54,7 +54,7 @@ TEST(UnpackAllocationFaults, EveryPieceBufferFailsInTurn) {
                 ++injected;
                 EXPECT_EQ(hr, E_OUTOFMEMORY) << processors << " processors, buffer " << k;
                 std::string states =
-                    BandStates(now, original, done, kWidth * 4, Bands(kHeight, processors));
+                    BandStates(now, original, done, kWidth * 4, kHeight, processors);
                 std::sort(states.begin(), states.end());
                 EXPECT_EQ(states, std::string("o") + std::string(processors - 1, 'x'));
             }

@@ -2,26 +2,17 @@
 // one task manager) while three others change every effect's record in every way a host or the
 // settings page can. Every frame must be the rule's result for ONE record set whole: never bands
 // of different records, never a record mixed from two.
-#include <algorithm>
-#include <atomic>
-#include <optional>
+#include <deque>
 #include <set>
 #include <thread>
 
-#include "../effect/test_streams.h"
+#include "../effect/effect_rig.h"
 #include "../soak.h"
-#include "../effect/frames.h"
 
 using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-ComPtr<IStream> StreamOf(const FilterProps& p, size_t size = 4) {
-    auto bytes = Bytes(p);
-    bytes.resize(size);
-    return test::StreamOf(bytes);
-}
 
 constexpr LONG kWidth = 256, kHeight = 64; // four pieces per frame
 constexpr int kRenderers = 4;
@@ -29,12 +20,6 @@ constexpr int kRenderers = 4;
 // Every record a changer sets, and the blend of the two keys at fraction 0.5.
 const FilterProps kCustom{255, 40, 80, 120}, kLoaded{0x80, 0x10, 0x20, 0x30},
     kStored{0xFF, 0xC8, 0x64, 0x0A}, kKey1{255, 250, 0, 0}, kKey2{255, 0, 0, 250};
-
-struct Renderer {
-    std::vector<BYTE> memory;
-    ComPtr<IDXSurface> surface;
-    std::optional<EffectRig> fx;
-};
 
 } // namespace
 
@@ -56,16 +41,11 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     // One task manager for all: the effects share nothing else.
     ComPtr<IDXTaskManager> manager;
     ASSERT_EQ(DXCreateTaskManager(4, &manager), S_OK);
-    std::vector<Renderer> renderers(kRenderers);
-    for (auto& r : renderers) {
-        r.memory = input;
-        ASSERT_EQ(DXCreateSurfaceOnMemory(DXPF_PMARGB32, r.memory.data(), kWidth * 4, kWidth,
-                                          kHeight, &r.surface),
-                  S_OK);
-        r.fx.emplace(r.surface.Get(), 4, manager.Get());
-        auto automation = Query<IDXTSfAutomation>(r.fx->effect.Get());
-        ASSERT_EQ(automation->SetKeyProps(StreamOf(kKey1).Get(), StreamOf(kKey2).Get()), S_OK);
-        automation->SetInterpolationFraction(0.5);
+    std::deque<FrameRig> renderers;
+    for (int r = 0; r < kRenderers; ++r) {
+        FrameRig& rig = renderers.emplace_back(kWidth, kHeight, 29, 4, manager.Get());
+        ASSERT_EQ(rig.fx->SetKeyProps(StreamOf(kKey1).Get(), StreamOf(kKey2).Get()), S_OK);
+        rig.fx->SetInterpolationFraction(0.5);
     }
 
     std::atomic<long> next{0}, torn{0};
@@ -74,10 +54,9 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kRenderers; ++t)
         threads.emplace_back([&, t] {
-            Renderer& r = renderers[t];
+            FrameRig& r = renderers[t];
             while (next++ < frames) {
-                std::copy(input.begin(), input.end(), r.memory.begin());
-                EXPECT_EQ(r.fx->Run(), S_OK);
+                EXPECT_EQ(r.Rerun(), S_OK);
                 const auto it = std::find(expected.begin(), expected.end(), r.memory);
                 ++(it == expected.end() ? torn : seen[it - expected.begin()]);
             }
@@ -87,7 +66,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
     // Changers: each round touches every effect.
     auto each = [&](auto&& f) {
         for (auto& r : renderers)
-            f(r.fx->effect.Get());
+            f(r.effect.Get());
     };
     threads.emplace_back([&] {
         for (int i = 0; rendering > 0; ++i)
@@ -126,7 +105,7 @@ TEST(Load, ExecutesWhileTheParameterChangesGiveOneWholeRecordPerFrame) {
         kinds += seen[c] > 0;
     EXPECT_GE(kinds, 2) << "the record changed between frames";
     for (auto& r : renderers)
-        r.fx->Disconnect();
+        r.Disconnect();
 
     Figure("frames checked", static_cast<double>(frames));
     Figure("records seen", static_cast<double>(kinds));

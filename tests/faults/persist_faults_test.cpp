@@ -7,15 +7,12 @@
 #include <fstream>
 #include <iterator>
 
-#include "../effect/frames.h"
-#include "../effect/test_streams.h"
+#include "../effect/effect_rig.h"
 #include "../soak.h"
-#include "fault_injection.h"
 #include "platform/com/compound_file.h"
 
 using namespace velmora;
 using namespace velmora::test;
-using namespace velmora::test::faults;
 
 namespace {
 
@@ -23,35 +20,38 @@ namespace {
 constexpr FilterProps kBefore{0x40, 0x11, 0x22, 0x33};
 constexpr FilterProps kAfter{0xC0, 0xAA, 0xBB, 0xCC};
 
-// The real effect object, reached as a host reaches it.
-struct Fx {
-    ComPtr<IUnknown> unk = MakeEffect();
-    ComPtr<IPersistStreamInit> stream = Query<IPersistStreamInit>(unk.Get());
-    ComPtr<IPersistStorage> storage = Query<IPersistStorage>(unk.Get());
-    ComPtr<IDXTSfAutomation> automation = Query<IDXTSfAutomation>(unk.Get());
-    ComPtr<ISfExchangeProps<FilterProps>> exchange =
-        Query<ISfExchangeProps<FilterProps>>(unk.Get());
-
-    FilterProps Props() {
-        FilterProps p{};
-        EXPECT_EQ(exchange->GetProps(&p), S_OK);
-        return p;
-    }
+struct Fx : EffectRig {
     // The record set and the dirty flag cleared, as after a host saved.
     void Reset(const FilterProps& p) {
-        EXPECT_EQ(exchange->SetProps(&p), S_OK);
-        EXPECT_EQ(stream->Save(StreamOf({}).Get(), TRUE), S_OK);
+        SetProps(p);
+        EXPECT_EQ(Stream()->Save(StreamOf().Get(), TRUE), S_OK);
     }
 };
 
 ComPtr<IStream> Faulty(ComPtr<IStream> target, const PlanPtr& plan) {
     ComPtr<IStream> s;
-    s.Attach(new faults::Stream(std::move(target), plan));
+    s.Attach(new test::Stream(std::move(target), plan));
     return s;
 }
 
 ComPtr<IStream> Faulty(const FilterProps& p, const PlanPtr& plan) {
-    return Faulty(StreamOf(Bytes(p)), plan);
+    return Faulty(StreamOf(p), plan);
+}
+
+// Runs run(plan) with the k-th call going wrong as kind says, for k = 0, 1, ... until a run makes
+// no k-th call; the last run is the clean one. Answers the faults injected.
+long EveryCall(const Plan& kind, const std::function<void(const PlanPtr&)>& run) {
+    long injected = 0;
+    for (long k = 0; k <= 1000; ++k) {
+        auto plan = std::make_shared<Plan>(kind);
+        plan->failAt = k;
+        run(plan);
+        injected += plan->injected;
+        if (!plan->injected)
+            return injected;
+    }
+    ADD_FAILURE() << "a run that never ends its calls";
+    return injected;
 }
 
 } // namespace
@@ -70,51 +70,50 @@ TEST(PersistenceFaults, EveryCallOfEveryRoad) {
         std::vector<BYTE> written = {}; // by a clean run
     } roads[] = {
         {"stream load",
-         [](Fx& fx, auto& plan, auto&) { return fx.stream->Load(Faulty(kAfter, plan).Get()); },
+         [](Fx& fx, auto& plan, auto&) { return fx.Stream()->Load(Faulty(kAfter, plan).Get()); },
          kBefore, kAfter},
         {"stream save",
          [](Fx& fx, auto& plan, auto& target) {
-             return fx.stream->Save(Faulty(target = StreamOf({}), plan).Get(), TRUE);
+             return fx.Stream()->Save(Faulty(target = StreamOf(), plan).Get(), TRUE);
          },
          kAfter, kAfter, true, Bytes(kAfter)},
         // The automation load and failed keys fall back to preset 0, whole.
         {"automation load",
          [](Fx& fx, auto& plan, auto&) {
-             return fx.automation->LoadCurrentProps(Faulty(kAfter, plan).Get());
+             return fx.fx->LoadCurrentProps(Faulty(kAfter, plan).Get());
          },
          kPresets[0], kAfter},
         {"automation save",
          [](Fx& fx, auto& plan, auto& target) {
-             return fx.automation->SaveCurrentProps(Faulty(target = StreamOf({}), plan).Get());
+             return fx.fx->SaveCurrentProps(Faulty(target = StreamOf(), plan).Get());
          },
          kBefore, kBefore, false, Bytes(kBefore)},
         // Both key streams share one plan, so each of their calls gets its turn.
         {"key records",
          [](Fx& fx, auto& plan, auto&) {
-             return fx.automation->SetKeyProps(Faulty(kAfter, plan).Get(),
-                                               Faulty(kPresets[2], plan).Get());
+             return fx.fx->SetKeyProps(Faulty(kAfter, plan).Get(), Faulty(kPresets[2], plan).Get());
          },
          kPresets[0], kBefore},
         {"interpolation",
          [](Fx& fx, auto& plan, auto& target) {
-             return fx.automation->InterpolateStreams(Faulty(target = StreamOf({}), plan).Get(),
-                                                      Faulty(kAfter, plan).Get(),
-                                                      Faulty(kPresets[1], plan).Get(), 0.5);
+             return fx.fx->InterpolateStreams(Faulty(target = StreamOf(), plan).Get(),
+                                              Faulty(kAfter, plan).Get(),
+                                              Faulty(kPresets[1], plan).Get(), 0.5);
          },
          kBefore, kBefore, false, Bytes(blend)},
         {"storage load",
          [](Fx& fx, auto& plan, auto&) {
              ComPtr<IStorage> stg;
-             stg.Attach(new faults::Storage(StorageOf(kAfter), plan));
-             return fx.storage->Load(stg.Get());
+             stg.Attach(new test::Storage(StorageOf(kAfter), plan));
+             return fx.Storage()->Load(stg.Get());
          },
          kBefore, kAfter},
         {"storage save",
          [](Fx& fx, auto& plan, auto& target) {
              ComPtr<IStorage> real, stg;
              CreateMemoryStorage(&real);
-             stg.Attach(new faults::Storage(real, plan));
-             const HRESULT hr = fx.storage->Save(stg.Get(), TRUE);
+             stg.Attach(new test::Storage(real, plan));
+             const HRESULT hr = fx.Storage()->Save(stg.Get(), TRUE);
              real->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
                               &target);
              return hr;
@@ -128,7 +127,7 @@ TEST(PersistenceFaults, EveryCallOfEveryRoad) {
             injected += EveryCall(kind, [&](const PlanPtr& plan) {
                 fx.Reset(kBefore);
                 if (road.save)
-                    fx.exchange->SetProps(&kAfter);
+                    fx.SetProps(kAfter);
                 ComPtr<IStream> target;
                 const HRESULT hr = road.run(fx, plan, target);
                 const std::string what = std::string(road.name) + ", " + plan->Describe();
@@ -143,7 +142,7 @@ TEST(PersistenceFaults, EveryCallOfEveryRoad) {
                     }
                 }
                 if (road.save) {
-                    EXPECT_EQ(fx.stream->IsDirty(), plan->injected ? S_OK : S_FALSE) << what;
+                    EXPECT_EQ(fx.Stream()->IsDirty(), plan->injected ? S_OK : S_FALSE) << what;
                 }
             });
     Figure("faults injected", static_cast<double>(injected));
@@ -186,7 +185,7 @@ TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
             held = BytesOf(contents.Get());
             contents.Reset();
         }
-        const HRESULT load = fx.storage->Load(stg.Get());
+        const HRESULT load = fx.Storage()->Load(stg.Get());
         if (FAILED(load)) {
             EXPECT_EQ(fx.Props(), kBefore) << what;
             ++refused;

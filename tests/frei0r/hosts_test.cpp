@@ -28,7 +28,7 @@ protected:
                                    char(frame.bytes[p]), char(frame.bytes[p + 3])};
             char name[32];
             std::snprintf(name, sizeof name, "in_%02u.png", i + 1);
-            ASSERT_TRUE(e2e::WritePngRgba(dir / name, frame));
+            ASSERT_TRUE(e2e::WritePng(dir / name, frame));
         }
         e2e::WriteFile(dir / "in.raw", raw);
         env = {{"FREI0R_PATH", fs::path(VELMORA_FREI0R_PLUGIN).parent_path().string()},
@@ -161,37 +161,38 @@ TEST_F(RealHosts, KdenliveProject) {
     ASSERT_TRUE(std::regex_search(description, tag, std::regex("<effect tag=\"([^\"]+)\"")));
     ASSERT_TRUE(std::regex_search(description, parameter,
                                   std::regex("<parameter type=\"color\" name=\"([^\"]+)\"")));
-    const std::string last = std::to_string(kFrames - 1);
-    e2e::WriteFile(
-        dir / "project.mlt",
-        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<mlt LC_NUMERIC=\"C\" producer=\"main_bin\">\n"
-        " <profile description=\"frames\" width=\"" +
-            std::to_string(kW) + "\" height=\"" + std::to_string(kH) +
-            "\" progressive=\"1\" sample_aspect_num=\"1\" sample_aspect_den=\"1\""
-            " display_aspect_num=\"3\" display_aspect_den=\"2\" frame_rate_num=\"24\""
-            " frame_rate_den=\"1\" colorspace=\"709\"/>\n"
-            " <producer id=\"clip\" in=\"0\" out=\"" +
-            last +
-            "\">\n"
-            "  <property name=\"resource\">" +
-            (dir / "in_%02d.png").string() +
-            "</property>\n"
-            "  <property name=\"mlt_service\">pixbuf</property>\n"
-            "  <property name=\"ttl\">1</property>\n </producer>\n"
-            " <playlist id=\"playlist0\">\n  <entry producer=\"clip\" in=\"0\" out=\"" +
-            last +
-            "\">\n   <filter id=\"filter0\">\n"
-            "    <property name=\"mlt_service\">" +
-            tag[1].str() +
-            "</property>\n"
-            "    <property name=\"kdenlive_id\">" +
-            tag[1].str() +
-            "</property>\n"
-            "    <property name=\"" +
-            parameter[1].str() +
-            "\">0x00ff00ff</property>\n"
-            "   </filter>\n  </entry>\n </playlist>\n"
-            " <tractor id=\"tractor0\" in=\"0\" out=\"" +
-            last + "\">\n  <track producer=\"playlist0\"/>\n </tractor>\n</mlt>\n");
+    std::string project = R"(<?xml version="1.0" encoding="utf-8"?>
+<mlt LC_NUMERIC="C" producer="main_bin">
+ <profile description="frames" width="$W" height="$H" progressive="1" sample_aspect_num="1"
+  sample_aspect_den="1" display_aspect_num="3" display_aspect_den="2" frame_rate_num="24"
+  frame_rate_den="1" colorspace="709"/>
+ <producer id="clip" in="0" out="$LAST">
+  <property name="resource">$FRAMES</property>
+  <property name="mlt_service">pixbuf</property>
+  <property name="ttl">1</property>
+ </producer>
+ <playlist id="playlist0">
+  <entry producer="clip" in="0" out="$LAST">
+   <filter id="filter0">
+    <property name="mlt_service">$TAG</property>
+    <property name="kdenlive_id">$TAG</property>
+    <property name="$PARAMETER">0x00ff00ff</property>
+   </filter>
+  </entry>
+ </playlist>
+ <tractor id="tractor0" in="0" out="$LAST">
+  <track producer="playlist0"/>
+ </tractor>
+</mlt>
+)";
+    for (auto [from, to] : {std::pair{std::string("$W"), std::to_string(kW)},
+                            {"$H", std::to_string(kH)},
+                            {"$LAST", std::to_string(kFrames - 1)},
+                            {"$FRAMES", (dir / "in_%02d.png").string()},
+                            {"$TAG", tag[1].str()},
+                            {"$PARAMETER", parameter[1].str()}})
+        for (size_t at; (at = project.find(from)) != std::string::npos;)
+            project.replace(at, from.size(), to);
+    e2e::WriteFile(dir / "project.mlt", project);
     EXPECT_TRUE(Melt(dir, {"-quiet", (dir / "project.mlt").string()}, env) == Expected(0, 255, 0));
 }

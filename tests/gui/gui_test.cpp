@@ -103,6 +103,29 @@ bool isViewable(const juce::Component& c) {
            attributes.map_state == IsViewable;
 }
 
+std::optional<juce::Rectangle<int>> findTopLevel(const char* title) {
+    Connection x;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::optional<juce::Rectangle<int>> found;
+    if (!x.display ||
+        !XQueryTree(x.display, DefaultRootWindow(x.display), &root, &parent, &children, &count))
+        return found;
+    for (unsigned i = 0; i < count && !found; ++i) {
+        // The framework writes the title as UTF-8 text, which XFetchName does not return.
+        XTextProperty name{};
+        XWindowAttributes a{};
+        if (XGetWMName(x.display, children[i], &name) && name.value &&
+            std::string(reinterpret_cast<char*>(name.value), name.nitems) == title &&
+            XGetWindowAttributes(x.display, children[i], &a) && a.map_state == IsViewable)
+            found = juce::Rectangle<int>(a.x, a.y, a.width, a.height);
+        if (name.value)
+            XFree(name.value);
+    }
+    XFree(children);
+    return found;
+}
+
 bool isTopmostAt(const juce::Component& c, juce::Point<int> p) {
     Connection x;
     if (x.display == nullptr || xWindow(c) == 0)

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -49,6 +50,8 @@ private:
 };
 
 bool isViewable(const juce::Component& c);
+// The screen rectangle of another program's top-level window with that title, once it is mapped.
+std::optional<juce::Rectangle<int>> findTopLevel(const char* title);
 // True when input at that screen point reaches the component's window.
 bool isTopmostAt(const juce::Component& c, juce::Point<int> screenPosition);
 // Waits until the window is viewable and the framework knows where it is on screen.

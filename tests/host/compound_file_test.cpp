@@ -1,54 +1,26 @@
 // Storages written to and read from compound files on disk.
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "platform/com/compound_file.h"
 #include "platform/com/guid.h"
 #include "tests/host/e2e_support.h"
+#include "tests/support/storage_tree.h"
 
 using velmora::com::CompoundFileError;
 using velmora::com::ComPtr;
 using velmora::com::LoadCompoundFile;
 using velmora::com::SaveCompoundFile;
+using velmora::test::Flatten;
 
 namespace {
 
 constexpr DWORD kCreate = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
-constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
 
 void PutStream(IStorage* s, const wchar_t* name, const std::string& bytes) {
     ComPtr<IStream> stream;
     ASSERT_EQ(s->CreateStream(name, kCreate, 0, 0, &stream), S_OK);
     ULONG written = 0;
     stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-}
-
-// Every element below a storage as "path" -> bytes ("<storage {clsid}>" for storages).
-void Flatten(IStorage* s, const std::string& prefix, std::map<std::string, std::string>* out) {
-    ComPtr<IEnumSTATSTG> e;
-    ASSERT_EQ(s->EnumElements(0, nullptr, 0, &e), S_OK);
-    STATSTG st{};
-    while (e->Next(1, &st, nullptr) == S_OK) {
-        std::wstring wide = st.pwcsName;
-        CoTaskMemFree(st.pwcsName);
-        std::string name = prefix + std::string(wide.begin(), wide.end());
-        if (st.type == STGTY_STORAGE) {
-            ComPtr<IStorage> sub;
-            ASSERT_EQ(s->OpenStorage(wide.c_str(), nullptr, kRead, nullptr, 0, &sub), S_OK);
-            STATSTG self{};
-            sub->Stat(&self, STATFLAG_NONAME);
-            (*out)[name] = "<storage " + velmora::com::GuidToString(self.clsid) + ">";
-            Flatten(sub.Get(), name + "/", out);
-        } else {
-            ComPtr<IStream> stream;
-            ASSERT_EQ(s->OpenStream(wide.c_str(), nullptr, kRead, 0, &stream), S_OK);
-            std::string bytes(static_cast<size_t>(st.cbSize.QuadPart), '\0');
-            ULONG got = 0;
-            stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got);
-            (*out)[name] = bytes.substr(0, got);
-        }
-    }
 }
 
 } // namespace
@@ -77,9 +49,9 @@ TEST(CompoundFile, TreesSurviveTheRoundTripThroughDiskAndAStandardReader) {
     ASSERT_EQ(SaveCompoundFile(root.Get(), path.c_str()), S_OK) << CompoundFileError();
     ComPtr<IStorage> back;
     ASSERT_EQ(LoadCompoundFile(path.c_str(), &back), S_OK) << CompoundFileError();
-    std::map<std::string, std::string> want, got;
-    Flatten(root.Get(), "", &want);
-    Flatten(back.Get(), "", &got);
+    velmora::test::Tree want, got;
+    ASSERT_TRUE(Flatten(root.Get(), L"", &want));
+    ASSERT_TRUE(Flatten(back.Get(), L"", &got));
     EXPECT_EQ(got, want);
 
     auto r = e2e::Run({"/usr/bin/python3", "-c",
@@ -98,8 +70,8 @@ TEST(CompoundFile, TreesSurviveTheRoundTripThroughDiskAndAStandardReader) {
     ASSERT_EQ(SaveCompoundFile(small.Get(), path.c_str()), S_OK);
     ASSERT_EQ(LoadCompoundFile(path.c_str(), &back), S_OK);
     got.clear();
-    Flatten(back.Get(), "", &got);
-    EXPECT_TRUE(got.empty());
+    ASSERT_TRUE(Flatten(back.Get(), L"", &got));
+    EXPECT_EQ(got.size(), 1u) << "the root alone";
     EXPECT_EQ(e2e::Listing(dir.path()), std::vector<std::string>{"tree.stg"});
 }
 

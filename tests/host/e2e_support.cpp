@@ -17,8 +17,6 @@
 
 #include <png.h>
 
-#include "effect/kernel.h"
-
 namespace e2e {
 
 Result Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
@@ -107,9 +105,7 @@ bool WritePng(const std::filesystem::path& path, const Rgba& image, unsigned for
     return png_image_write_to_file(&p, path.c_str(), 0, image.bytes.data(), 0, nullptr) != 0;
 }
 
-bool WritePngRgba(const std::filesystem::path& path, const Rgba& image) {
-    return WritePng(path, image, PNG_FORMAT_RGBA);
-}
+static_assert(PNG_FORMAT_RGBA == 3);
 
 std::optional<Rgba> ReadPngRgba(const std::filesystem::path& path) {
     png_image p{};
@@ -126,17 +122,6 @@ std::optional<Rgba> ReadPngRgba(const std::filesystem::path& path) {
 Rgba Unmatted(Rgba image, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
     image.bytes = UnmattedBgra(std::move(image.bytes), blue, green, red); // R and B trade places
     return image;
-}
-
-std::vector<std::uint8_t> UnmattedBgra(std::vector<std::uint8_t> bytes, std::uint8_t red,
-                                       std::uint8_t green, std::uint8_t blue) {
-    for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
-        std::uint8_t* p = &bytes[i];
-        p[0] = velmora::UnmatteChannel(p[3], p[0], blue);
-        p[1] = velmora::UnmatteChannel(p[3], p[1], green);
-        p[2] = velmora::UnmatteChannel(p[3], p[2], red);
-    }
-    return bytes;
 }
 
 std::string ReadFile(const std::filesystem::path& path) {

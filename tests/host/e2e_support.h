@@ -10,7 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/rule.h"
+
 namespace e2e {
+
+using velmora::test::UnmattedBgra;
 
 struct Result {
     int status = -1; // exit code, or 128 + signal
@@ -42,16 +46,13 @@ struct Rgba {
 };
 
 Rgba RandomRgba(std::uint32_t width, std::uint32_t height, unsigned seed);
-// format: PNG_FORMAT_* of libpng's simplified interface; the pixels are given in that format.
-bool WritePng(const std::filesystem::path& path, const Rgba& image, unsigned format);
-bool WritePngRgba(const std::filesystem::path& path, const Rgba& image);
+// format: PNG_FORMAT_* of libpng's simplified interface (by default RGBA); the pixels are given
+// in that format.
+bool WritePng(const std::filesystem::path& path, const Rgba& image, unsigned format = 3);
 std::optional<Rgba> ReadPngRgba(const std::filesystem::path& path);
 
 // The rule on R, G, B, A pixels with the matte colour's red, green and blue.
 Rgba Unmatted(Rgba image, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
-// The same on B, G, R, A bytes (surface and frei0r order).
-std::vector<std::uint8_t> UnmattedBgra(std::vector<std::uint8_t> bytes, std::uint8_t red,
-                                       std::uint8_t green, std::uint8_t blue);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);

@@ -9,41 +9,11 @@
 #include "e2e_support.h"
 #include "tests/gui/gui_test.h"
 
-// Xlib last: its macros clash with the framework's names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kProgram = VELMORA_PROGRAM;
-
-// The top-level window with this title, once it is mapped: its screen rectangle.
-std::optional<juce::Rectangle<int>> FindWindow(const char* title) {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return std::nullopt;
-    std::optional<juce::Rectangle<int>> found;
-    Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
-    unsigned count = 0;
-    if (XQueryTree(display, root, &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && !found; ++i) {
-            // The framework writes the title as UTF-8 text, which XFetchName does not return.
-            XTextProperty name{};
-            XWindowAttributes a{};
-            if (XGetWMName(display, children[i], &name) && name.value &&
-                std::string(reinterpret_cast<char*>(name.value), name.nitems) == title &&
-                XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable)
-                found = juce::Rectangle<int>(a.x, a.y, a.width, a.height);
-            if (name.value)
-                XFree(name.value);
-        }
-        XFree(children);
-    }
-    XCloseDisplay(display);
-    return found;
-}
 
 } // namespace
 
@@ -80,7 +50,7 @@ TEST(HostSettings, AnEditIsSavedOnOk) {
     });
     std::optional<juce::Rectangle<int>> frame;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!ended && !(frame = FindWindow("Velmora")) &&
+    while (!ended && !(frame = guitest::findTopLevel("Velmora")) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     if (!frame) {

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "cg/colour_selector.h"
-#include "effect/velmora.h"
+#include "tests/effect/effect_rig.h"
 #include "platform/com/object.h"
 #include "platform/frame/property_frame.h"
 #include "settings/prop_page_comp.h"
@@ -18,7 +18,8 @@ using velmora::frame::PropertyFrame;
 
 namespace {
 
-const FilterProps kGreen{255, 0, 255, 0}, kBlue{255, 0, 0, 255};
+using velmora::test::kBlue;
+using velmora::test::kGreen;
 
 // Stands for the effect in front of the page and counts what the page asks of it.
 class CountingEffect final
@@ -45,13 +46,8 @@ HRESULT CreatePage(IPropertyPage** page) {
 class PageTest : public guitest::GuiTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(velmora::com::CComPolyObject<CVelmora>::CreateInstance(
-                      nullptr, uuidof<IUnknown>(), reinterpret_cast<void**>(&effect)),
-                  S_OK);
-        effect->QueryInterface(uuidof<ISfExchangeProps<FilterProps>>(),
-                               reinterpret_cast<void**>(&exchange));
-        exchange->SetProps(&kGreen); // differs from the selector's first colour
-        proxy = new CountingEffect(exchange.Get());
+        rig.SetProps(kGreen); // differs from the selector's first colour
+        proxy = new CountingEffect(rig.fx);
     }
     void TearDown() override {
         frame.reset();
@@ -77,14 +73,8 @@ protected:
         return frame->window().getScreenPosition() + Panel()->getPosition() +
                Panel()->getLocalPoint(&c, local);
     }
-    FilterProps EffectProps() {
-        FilterProps p{};
-        exchange->GetProps(&p);
-        return p;
-    }
 
-    ComPtr<IUnknown> effect;
-    ComPtr<ISfExchangeProps<FilterProps>> exchange;
+    velmora::test::EffectRig rig;
     CountingEffect* proxy = nullptr;
     std::unique_ptr<PropertyFrame> frame;
 };
@@ -96,7 +86,7 @@ TEST_F(PageTest, ActivationReadsOnceWritesTheSameRecordBackAndShowsIt) {
     EXPECT_EQ(proxy->gets, 1);
     EXPECT_EQ(proxy->target, Page()->m_hWnd);
     EXPECT_EQ(proxy->sets, 1) << "the selector's first broadcast, written back once";
-    EXPECT_EQ(EffectProps(), kGreen);
+    EXPECT_EQ(rig.Props(), kGreen);
     EXPECT_EQ(Panel()->getFilterProps(), kGreen);
     // The compositor has caught up once the screen shows the effect's green in the preview.
     auto* selector = Panel()->getColourSelector();
@@ -110,13 +100,11 @@ TEST_F(PageTest, ActivationReadsOnceWritesTheSameRecordBackAndShowsIt) {
 TEST_F(PageTest, NoticesRefreshThePanelUntilDeactivation) {
     OpenFrame();
     // A preset applied from another thread posts the notice; the panel follows on this one.
-    ComPtr<IStaticFilterPreset> presets;
-    effect->QueryInterface(uuidof<IStaticFilterPreset>(), reinterpret_cast<void**>(&presets));
-    std::thread([&] { presets->ApplyPreset(2); }).join();
+    std::thread([&] { rig.fx->ApplyPreset(2); }).join();
     ASSERT_TRUE(pumpUntil([&] { return Panel()->getFilterProps() == kBlue; }));
 
     // A change that sends no notice, then another command: only passed through.
-    exchange->SetProps(&kGreen);
+    rig.SetProps(kGreen);
     PostMessageA(Page()->m_hWnd, WM_COMMAND, 0x1234, 0);
     flushMessages();
     EXPECT_EQ(Panel()->getFilterProps(), kBlue);
@@ -162,7 +150,7 @@ TEST_F(PageTest, RunModalTakesInputAtOnceDisablesOnlyTheOwnerAndEnterIsOk) {
               PropertyFrame::Result::ok);
     EXPECT_TRUE(script.finished());
     EXPECT_TRUE(owner.isEnabled());
-    EXPECT_NE(EffectProps(), kGreen) << "the edit reached the effect";
+    EXPECT_NE(rig.Props(), kGreen) << "the edit reached the effect";
 }
 
 TEST_F(PageTest, AloneWithoutAWindowAndReleasedWithItsPanelAlive) {

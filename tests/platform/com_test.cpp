@@ -1,7 +1,8 @@
-// The COM basics: GUID text, the memory stream and storage, the property bag.
+// The COM basics: GUID text, the memory stream and storage, the property bag, the marshaler.
 #include <gtest/gtest.h>
 
 #include "platform/com/objidl.h"
+#include "platform/com/ocidl.h"
 #include "platform/com/propbag.h"
 
 using namespace velmora::com;
@@ -97,4 +98,48 @@ TEST(PropertyBag, MapRoundTripAndARefusedValueFailsTheLoad) {
     bag->Write(L"level", &v); // names compare without case
     EXPECT_EQ(LoadPropertyMap(bag.Get(), nullptr, map, &loaded), E_INVALIDARG);
     EXPECT_EQ(loaded, 42);
+}
+
+// Inside an outer object the marshaler's IMarshal passes every IUnknown call to the outer; its
+// inner unknown keeps its own count and answers IUnknown (itself) and IMarshal only. Alone, the
+// inner unknown is its identity.
+TEST(FreeThreadedMarshaler, InnerAndOuterUnknowns) {
+    struct Outer : IUnknown {
+        STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+        STDMETHOD_(ULONG, Release)() override { return --refs; }
+        ULONG refs = 1;
+    } outer;
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(CoCreateFreeThreadedMarshaler(&outer, &inner), S_OK);
+    EXPECT_EQ(outer.refs, 1u) << "the inner object holds no reference on its outer";
+    IMarshal* marshal = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_PPV_ARGS(&marshal)), S_OK);
+    EXPECT_EQ(outer.refs, 2u);
+    IUnknown* unk = nullptr;
+    ASSERT_EQ(marshal->QueryInterface(IID_PPV_ARGS(&unk)), S_OK);
+    EXPECT_EQ(unk, &outer);
+    unk->Release();
+    EXPECT_EQ(inner->QueryInterface(IID_PPV_ARGS(&unk)), S_OK);
+    EXPECT_EQ(unk, inner);
+    EXPECT_EQ(unk->Release(), 1u);
+    void* none = &none;
+    EXPECT_EQ(inner->QueryInterface(uuidof<IStream>(), &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(inner->QueryInterface(uuidof<IMarshal>(), nullptr), E_POINTER);
+    EXPECT_EQ(marshal->Release(), 1u);
+    EXPECT_EQ(outer.refs, 1u);
+    EXPECT_EQ(inner->Release(), 0u);
+
+    ASSERT_EQ(CoCreateFreeThreadedMarshaler(nullptr, &inner), S_OK);
+    ASSERT_EQ(inner->QueryInterface(IID_PPV_ARGS(&marshal)), S_OK);
+    ASSERT_EQ(marshal->QueryInterface(IID_PPV_ARGS(&unk)), S_OK);
+    EXPECT_EQ(unk, inner);
+    EXPECT_EQ(unk->Release(), 2u);
+    EXPECT_EQ(marshal->Release(), 1u);
+    EXPECT_EQ(inner->Release(), 0u);
 }

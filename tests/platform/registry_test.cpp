@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "../soak.h"
+#include "../support/temp_registry.h"
 
 #include "platform/com/activation.h"
 #include "platform/com/comcat.h"
@@ -25,26 +26,10 @@ namespace {
 
 class RegistryFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("velmora-regtest-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-        path_ = (dir_ / "sub" / "registry.reg").string();
-        setenv("VELMORA_REGISTRY", path_.c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("VELMORA_REGISTRY");
-        std::filesystem::remove_all(dir_);
-    }
-    std::string Text() {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    std::filesystem::path dir_;
-    std::string path_;
+    std::string Text() { return reg_.Text(); }
+    TempRegistry reg_{"sub"};
+    const std::filesystem::path sub_ = reg_.folder();
+    const std::string path_ = reg_.path();
 };
 
 HKEY Create(HKEY parent, const char* path) {
@@ -135,7 +120,7 @@ TEST_F(RegistryFile, NamesQuerySizesAndSubkeys) {
 TEST_F(RegistryFile, AFileThatDoesNotParseIsReportedAndNeverOverwritten) {
     const std::string broken =
         "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=dword:12\n";
-    std::filesystem::create_directories(dir_ / "sub");
+    std::filesystem::create_directories(sub_);
     std::ofstream(path_) << broken;
     EXPECT_NE(SetBlob("B", {1}), ERROR_SUCCESS);
     EXPECT_NE(reg::LastError().find("registry.reg:4:"), std::string::npos) << reg::LastError();
@@ -176,7 +161,7 @@ TEST_F(RegistryFile, EveryValueSurvivesARewrite) {
     EXPECT_EQ(error.rfind("f:3:", 0), 0u) << error;
 
     // An empty value copies nothing into a buffer.
-    std::filesystem::create_directories(dir_ / "sub");
+    std::filesystem::create_directories(sub_);
     std::ofstream(path_, std::ios::binary) << text;
     HKEY k = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_READ, &k), ERROR_SUCCESS);
@@ -273,7 +258,7 @@ TEST_F(RegistryFile, WritesAreAtomicAndStaleTemporariesGo) {
     std::ofstream(path_ + ".tmp.999999.1") << "Windows Registry Editor Version 5.00\n\n[HKEY_CU";
     EXPECT_EQ(SetBlob("Software\\New", big), ERROR_SUCCESS);
     EXPECT_EQ(Text(), reg::Format(hive));
-    for (const auto& e : std::filesystem::directory_iterator(dir_ / "sub"))
+    for (const auto& e : std::filesystem::directory_iterator(sub_))
         EXPECT_EQ(e.path().filename().string().find(".tmp."), std::string::npos) << e.path();
 }
 
@@ -287,9 +272,8 @@ TEST_F(RegistryFile, PermissionsAreKeptAndRespected) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     const std::string old = Text();
-    const auto sub = dir_ / "sub";
     if (::geteuid() == 0) { // the child runs unprivileged, for whom permissions count
-        for (const auto& p : {sub, sub / "registry.reg.lock", std::filesystem::path(path_)})
+        for (const auto& p : {sub_, sub_ / "registry.reg.lock", std::filesystem::path(path_)})
             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
     }
     ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);

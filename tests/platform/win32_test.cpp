@@ -27,10 +27,12 @@ HWND Handle(int n) {
 } // namespace
 
 // A post only queues the call; the procedure runs, in order, on the thread that runs the queue.
-TEST(WindowTable, PostRunsTheProcedureOnTheWindowsThreadInOrder) {
+// A window that is unknown, went away, or whose handle was registered again gets nothing.
+TEST(WindowTable, PostsRunOnTheWindowsThreadInOrderAndOnlyWhileItLives) {
     g_received.clear();
     std::vector<std::function<void()>> queued;
-    RegisterWindow(Handle(1), &Record, [&](std::function<void()> f) { queued.push_back(f); });
+    auto queue = [&](std::function<void()> f) { queued.push_back(std::move(f)); };
+    RegisterWindow(Handle(1), &Record, queue);
     EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 1, 0), TRUE);
     EXPECT_EQ(PostMessageA(Handle(1), WM_COMMAND, 2, 0), TRUE);
     EXPECT_TRUE(g_received.empty());
@@ -43,16 +45,11 @@ TEST(WindowTable, PostRunsTheProcedureOnTheWindowsThreadInOrder) {
     EXPECT_EQ(g_received, (std::vector<WPARAM>{1, 2}));
     EXPECT_EQ(g_thread, uiId);
     UnregisterWindow(Handle(1));
-}
 
-TEST(WindowTable, UnknownAndUnregisteredWindowsGetNothing) {
     g_received.clear();
-    std::vector<std::function<void()>> queued;
-    auto queue = [&](std::function<void()> f) { queued.push_back(std::move(f)); };
+    queued.clear();
     EXPECT_EQ(PostMessageA(Handle(2), WM_COMMAND, 1, 0), FALSE);
     EXPECT_TRUE(queued.empty());
-
-    // Queued before the window went away, or before its handle was registered again: dropped.
     RegisterWindow(Handle(2), &Record, queue);
     EXPECT_EQ(PostMessageA(Handle(2), WM_COMMAND, 2, 0), TRUE);
     UnregisterWindow(Handle(2));

@@ -1,33 +1,9 @@
-// Shared by the server suites: a registry file of the test's own, and the module loaded by path.
+// Shared by the server suites: the module loaded by path, and a registry file of the test's own.
 #pragma once
-
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <string>
 
 #include "platform/com/activation.h"
 #include "platform/win32/module.h"
-
-// Named by VELMORA_REGISTRY while it lives.
-class TempRegistry {
-public:
-    TempRegistry() {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("velmora-reg-" + std::to_string(::getpid()) + "-" + std::to_string(++counter_));
-        std::filesystem::create_directories(dir_);
-        setenv("VELMORA_REGISTRY", (dir_ / "registry.reg").c_str(), 1);
-    }
-    ~TempRegistry() {
-        unsetenv("VELMORA_REGISTRY");
-        std::filesystem::remove_all(dir_);
-    }
-
-private:
-    inline static int counter_ = 0;
-    std::filesystem::path dir_;
-};
+#include "../support/temp_registry.h"
 
 struct Module {
     HMODULE handle = LoadLibraryA(VELMORA_MODULE_PATH);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../soak.h"
+#include "../support/com.h"
 #include "rig.h"
 #include "effect/velmora.h"
 #include "platform/com/proppage.h"
@@ -103,12 +104,6 @@ TEST(Server, OneClassObjectUnderConcurrentFirstCalls) {
 
 TEST(Server, AggregationThroughTheClassObject) {
     Module m;
-    struct Outer : IUnknown {
-        STDMETHOD(QueryInterface)(REFIID, void**) override { return E_NOINTERFACE; }
-        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-        STDMETHOD_(ULONG, Release)() override { return --refs; }
-        ULONG refs = 1;
-    };
     struct Case {
         CLSID clsid;
         IID inner;
@@ -117,7 +112,7 @@ TEST(Server, AggregationThroughTheClassObject) {
     for (const auto& c : cases) {
         ComPtr<IClassFactory> f;
         ASSERT_EQ(m.ClassObject(c.clsid, &f), S_OK);
-        Outer outer;
+        velmora::test::CountingOuter outer;
         void* p = nullptr;
         EXPECT_EQ(f->CreateInstance(&outer, c.inner, &p), CLASS_E_NOAGGREGATION);
         IUnknown* inner = nullptr;
@@ -140,53 +135,28 @@ TEST(Server, RegistrationWritesExactlyTheTables) {
     EXPECT_EQ(m.Unregister(), S_OK) << "never registered: still a success";
     ASSERT_EQ(m.Register(), S_OK) << velmora::registry::LastError();
 
+    // Each class: its two ProgIDs, and its key with its name, server and threading model.
+    std::set<std::string> expected = {"CLSID"};
+    for (auto [progId, name, clsid] :
+         {std::tuple{"Tarnwell.Velmora", "Tarnwell Velmora", kEffect},
+          {"Tarnwell.VelmoraPP", "Tarnwell Velmora Settings", kPage}}) {
+        for (const std::string& id : {progId + std::string(".1"), std::string(progId)})
+            expected.insert({id, id + "|=" + name, id + "\\CLSID", id + "\\CLSID|=" + clsid});
+        const std::string curVer = progId + std::string("\\CurVer"), key = "CLSID\\" + clsid;
+        expected.insert({curVer, curVer + "|=" + progId + ".1", key, key + "|=" + name,
+                         key + "\\Programmable", key + "\\InprocServer32",
+                         key + "\\InprocServer32|=" + std::string(path),
+                         key + "\\InprocServer32|ThreadingModel=Both"});
+    }
+    // The effect also names its ProgIDs, its type library and the image-transform category, as
+    // the categories manager writes it; the settings page none of these.
     const std::string clsidKey = "CLSID\\" + kEffect;
-    const std::string pageKey = "CLSID\\" + kPage;
-    const std::set<std::string> expected = {
-        "Tarnwell.Velmora.1",
-        "Tarnwell.Velmora.1|=Tarnwell Velmora",
-        "Tarnwell.Velmora.1\\CLSID",
-        "Tarnwell.Velmora.1\\CLSID|=" + kEffect,
-        "Tarnwell.Velmora",
-        "Tarnwell.Velmora|=Tarnwell Velmora",
-        "Tarnwell.Velmora\\CLSID",
-        "Tarnwell.Velmora\\CLSID|=" + kEffect,
-        "Tarnwell.Velmora\\CurVer",
-        "Tarnwell.Velmora\\CurVer|=Tarnwell.Velmora.1",
-        "CLSID",
-        clsidKey,
-        clsidKey + "|=Tarnwell Velmora",
-        clsidKey + "\\ProgID",
-        clsidKey + "\\ProgID|=Tarnwell.Velmora.1",
-        clsidKey + "\\VersionIndependentProgID",
-        clsidKey + "\\VersionIndependentProgID|=Tarnwell.Velmora",
-        clsidKey + "\\Programmable",
-        clsidKey + "\\InprocServer32",
-        clsidKey + "\\InprocServer32|=" + std::string(path),
-        clsidKey + "\\InprocServer32|ThreadingModel=Both",
-        clsidKey + "\\TypeLib",
-        clsidKey + "\\TypeLib|=" + kLib,
-        // The image-transform category, as the categories manager writes it.
-        clsidKey + "\\Implemented Categories",
-        clsidKey + "\\Implemented Categories\\{C501EDBE-9E70-11D1-9053-00C04FD9189D}",
-        // The settings page: no ProgID, version-independent ProgID or type library under it.
-        "Tarnwell.VelmoraPP.1",
-        "Tarnwell.VelmoraPP.1|=Tarnwell Velmora Settings",
-        "Tarnwell.VelmoraPP.1\\CLSID",
-        "Tarnwell.VelmoraPP.1\\CLSID|=" + kPage,
-        "Tarnwell.VelmoraPP",
-        "Tarnwell.VelmoraPP|=Tarnwell Velmora Settings",
-        "Tarnwell.VelmoraPP\\CLSID",
-        "Tarnwell.VelmoraPP\\CLSID|=" + kPage,
-        "Tarnwell.VelmoraPP\\CurVer",
-        "Tarnwell.VelmoraPP\\CurVer|=Tarnwell.VelmoraPP.1",
-        pageKey,
-        pageKey + "|=Tarnwell Velmora Settings",
-        pageKey + "\\Programmable",
-        pageKey + "\\InprocServer32",
-        pageKey + "\\InprocServer32|=" + std::string(path),
-        pageKey + "\\InprocServer32|ThreadingModel=Both",
-    };
+    expected.insert(
+        {clsidKey + "\\ProgID", clsidKey + "\\ProgID|=Tarnwell.Velmora.1",
+         clsidKey + "\\VersionIndependentProgID",
+         clsidKey + "\\VersionIndependentProgID|=Tarnwell.Velmora", clsidKey + "\\TypeLib",
+         clsidKey + "\\TypeLib|=" + kLib, clsidKey + "\\Implemented Categories",
+         clsidKey + "\\Implemented Categories\\{C501EDBE-9E70-11D1-9053-00C04FD9189D}"});
     std::set<std::string> all = Everything();
     std::set<std::string> classKeys, libKeys;
     for (const auto& e : all)

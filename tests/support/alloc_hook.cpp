@@ -52,63 +52,34 @@ long AllocationCount::value() const {
 using velmora::test::Allocate;
 using velmora::test::AllocateOrThrow;
 
-void* operator new(std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new[](std::size_t n) {
-    return AllocateOrThrow(n);
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n, 0, false);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    return Allocate(n, 0, true);
-}
-void* operator new(std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a) {
-    return AllocateOrThrow(n, static_cast<std::size_t>(a));
-}
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a), false);
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return Allocate(n, static_cast<std::size_t>(a), true);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
+// Every form of new takes from malloc, the nothrow array ones telling the hook so; every form of
+// delete gives back with free.
+#define VELMORA_NEW(Op, Array)                                                                     \
+    void* Op(std::size_t n) {                                                                      \
+        return AllocateOrThrow(n);                                                                 \
+    }                                                                                              \
+    void* Op(std::size_t n, const std::nothrow_t&) noexcept {                                      \
+        return Allocate(n, 0, Array);                                                              \
+    }                                                                                              \
+    void* Op(std::size_t n, std::align_val_t a) {                                                  \
+        return AllocateOrThrow(n, static_cast<std::size_t>(a));                                    \
+    }                                                                                              \
+    void* Op(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {                  \
+        return Allocate(n, static_cast<std::size_t>(a), Array);                                    \
+    }
+#define VELMORA_DELETE(...)                                                                        \
+    void operator delete(__VA_ARGS__) noexcept {                                                   \
+        std::free(p);                                                                              \
+    }                                                                                              \
+    void operator delete[](__VA_ARGS__) noexcept {                                                 \
+        std::free(p);                                                                              \
+    }
+
+VELMORA_NEW(operator new, false)
+VELMORA_NEW(operator new[], true)
+VELMORA_DELETE(void* p)
+VELMORA_DELETE(void* p, std::size_t)
+VELMORA_DELETE(void* p, const std::nothrow_t&)
+VELMORA_DELETE(void* p, std::align_val_t)
+VELMORA_DELETE(void* p, std::size_t, std::align_val_t)
+VELMORA_DELETE(void* p, std::align_val_t, const std::nothrow_t&)

@@ -12,17 +12,9 @@
 #include "platform/dxtrans/dxtransform.h"
 #include "platform/win32/event.h"
 #include "transform/dxbase.h"
+#include "../support/com.h"
 
 namespace velmora::test {
-
-using com::ComPtr;
-
-template <class I>
-ComPtr<I> Query(IUnknown* unk) {
-    ComPtr<I> p;
-    EXPECT_EQ(unk->QueryInterface(uuidof<I>(), reinterpret_cast<void**>(&p)), S_OK);
-    return p;
-}
 
 // The whole w x h surface as premultiplied samples (T: DXPMSAMPLE, or BYTE for B, G, R, A).
 template <class T = DXPMSAMPLE>
@@ -104,11 +96,11 @@ public:
     inline static std::atomic<int> unpacks{0};
 };
 
-// A real task manager that can report a processor count of its own, and whose ScheduleTasks can
-// fail: at once, or after running the first runFirst tasks itself.
+// A real task manager of four threads that can report a processor count of its own, and whose
+// ScheduleTasks can fail: at once, or after running the first runFirst tasks itself.
 class WrappedTaskManager final : public com::SimpleObject<WrappedTaskManager, IDXTaskManager> {
 public:
-    explicit WrappedTaskManager(ComPtr<IDXTaskManager> real) : real_(std::move(real)) {}
+    WrappedTaskManager() { EXPECT_EQ(DXCreateTaskManager(4, &real_), S_OK); }
     STDMETHOD(QueryNumProcessors)(ULONG* n) override {
         if (!processors)
             return real_->QueryNumProcessors(n);

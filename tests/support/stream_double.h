@@ -1,12 +1,11 @@
-// Streams and storages that wrap real ones and make exactly one call of a run go wrong, the k-th:
-// it fails, or moves fewer bytes than asked while claiming success. A run is repeated for k = 0,
-// 1, 2, ... until it makes fewer than k + 1 calls, so every call of every path gets its turn.
+// The stream double of the effect and fault suites and the stream fuzzer (no test framework
+// here): a stream or storage wrapping a real one whose calls go wrong as a shared plan says. The
+// k-th call of a run fails or moves fewer bytes than asked (fault injection: a run is repeated
+// for k = 0, 1, 2, ... so every call of every path gets its turn), or every read and write does
+// (a scripted stream). Elements opened through a wrapped storage are wrapped on the same plan.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <functional>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -15,29 +14,28 @@
 #include "platform/com/object.h"
 #include "platform/com/objidl.h"
 
-namespace velmora::test::faults {
+namespace velmora::test {
 
 using com::ComPtr;
 
 struct Plan {
-    enum class Kind { Fail, Short };
-    long failAt = -1;
-    Kind kind = Kind::Fail;
-    HRESULT hr = STG_E_READFAULT; // what a failed call answers
-    ULONG shortTo = 0;            // bytes a short read or write moves
-    HRESULT shortHr = S_OK;       // what a short call answers
-    long calls = 0, injected = 0; // in this run
+    static constexpr long kEveryMove = -2; // every read and write goes wrong
+    long failAt = -1;                      // the call that goes wrong, counting every call
+    HRESULT hr = STG_E_READFAULT;          // what it answers; a read or write, though,
+    ULONG limit = 0;                       // moves up to limit bytes
+    HRESULT moveHr = STG_E_READFAULT;      // and answers this, unless the real call failed
+    bool alwaysShort = false;              // fewer bytes than asked, so that a success lies
+    long calls = 0, injected = 0;          // in this run
 
-    bool Hit() {
-        const bool hit = calls++ == failAt;
+    bool Hit(bool moves) {
+        const bool hit = failAt == kEveryMove ? moves : calls++ == failAt;
         injected += hit;
         return hit;
     }
     std::string Describe() const {
-        return "call " + std::to_string(failAt) +
-               (kind == Kind::Fail ? " fails with " + std::to_string(hr)
-                                   : " moves " + std::to_string(shortTo) + " bytes, answering " +
-                                         std::to_string(shortHr));
+        return "call " + std::to_string(failAt) + " answers " + std::to_string(hr) +
+               ", a read or write " + std::to_string(moveHr) + " moving at most " +
+               std::to_string(limit) + " bytes";
     }
 };
 using PlanPtr = std::shared_ptr<Plan>;
@@ -46,37 +44,40 @@ using PlanPtr = std::shared_ptr<Plan>;
 inline std::vector<Plan> Kinds() {
     std::vector<Plan> kinds;
     for (HRESULT hr : {STG_E_READFAULT, E_FAIL, STG_E_MEDIUMFULL})
-        kinds.push_back({.hr = hr});
+        kinds.push_back({.hr = hr, .moveHr = hr});
     for (HRESULT answer : {S_OK, S_FALSE})
         for (ULONG n = 0; n < 4; ++n)
-            kinds.push_back({.kind = Plan::Kind::Short, .shortTo = n, .shortHr = answer});
+            kinds.push_back({.limit = n, .moveHr = answer, .alwaysShort = true});
     return kinds;
 }
 
-// The wrapped object and the plan; every call counts, and a call that is hit fails.
-template <class Self, class I>
-class Wrapper : public com::SimpleObject<Self, I> {
+template <class Self, class I, class... Bases>
+class Wrapper : public com::SimpleObject<Self, I, Bases...> {
 public:
     Wrapper(ComPtr<I> inner, PlanPtr plan) : inner_(std::move(inner)), plan_(std::move(plan)) {}
 
 protected:
     template <class Method, class... Args>
     HRESULT Or(Method method, Args... args) {
-        return plan_->Hit() ? plan_->hr : (inner_.Get()->*method)(args...);
+        return plan_->Hit(false) ? plan_->hr : (inner_.Get()->*method)(args...);
     }
     ComPtr<I> inner_;
     PlanPtr plan_;
 };
 
-class Stream final : public Wrapper<Stream, IStream> {
+class Stream final : public Wrapper<Stream, IStream, ISequentialStream> {
 public:
     using Wrapper::Wrapper;
     STDMETHOD(Read)(void* pv, ULONG cb, ULONG* got) override {
         return Move(pv, cb, got, [&](void* p, ULONG n, ULONG* m) { return inner_->Read(p, n, m); });
     }
     STDMETHOD(Write)(const void* pv, ULONG cb, ULONG* put) override {
-        return Move(pv, cb, put,
-                    [&](const void* p, ULONG n, ULONG* m) { return inner_->Write(p, n, m); });
+        return Move(pv, cb, put, [&](const void* p, ULONG n, ULONG* m) {
+            const HRESULT hr = inner_->Write(p, n, m);
+            written.insert(written.end(), static_cast<const BYTE*>(p),
+                           static_cast<const BYTE*>(p) + *m);
+            return hr;
+        });
     }
     STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
         return Or(&IStream::Seek, move, origin, at);
@@ -97,22 +98,23 @@ public:
     STDMETHOD(Stat)(STATSTG* st, DWORD flags) override { return Or(&IStream::Stat, st, flags); }
     STDMETHOD(Clone)(IStream** out) override { return Or(&IStream::Clone, out); }
 
+    std::vector<BYTE> written; // every byte a write moved, in order
+
 private:
-    // When hit: fails, or moves fewer bytes than asked and answers shortHr.
     template <class Buffer, class Call>
     HRESULT Move(Buffer pv, ULONG cb, ULONG* moved, Call call) {
-        if (!plan_->Hit())
-            return call(pv, cb, moved);
-        if (moved)
-            *moved = 0;
-        if (plan_->kind == Plan::Kind::Fail)
-            return plan_->hr;
         ULONG n = 0;
-        const ULONG want = cb ? std::min(plan_->shortTo, cb - 1) : 0;
-        HRESULT hr = want ? call(pv, want, &n) : S_OK;
+        if (!plan_->Hit(true)) {
+            const HRESULT hr = call(pv, cb, &n);
+            if (moved)
+                *moved = n;
+            return hr;
+        }
+        const ULONG want = std::min(plan_->limit, plan_->alwaysShort && cb ? cb - 1 : cb);
+        const HRESULT hr = want ? call(pv, want, &n) : S_OK;
         if (moved)
             *moved = n;
-        return FAILED(hr) ? hr : plan_->shortHr;
+        return FAILED(hr) ? hr : plan_->moveHr;
     }
 };
 
@@ -166,10 +168,9 @@ public:
     STDMETHOD(Stat)(STATSTG* st, DWORD flags) override { return Or(&IStorage::Stat, st, flags); }
 
 private:
-    // An element opened or created through this storage is wrapped on the same plan.
     template <class I, class Call>
     HRESULT Open(I** out, Call call) {
-        if (plan_->Hit()) {
+        if (plan_->Hit(false)) {
             *out = nullptr;
             return plan_->hr;
         }
@@ -184,20 +185,19 @@ private:
     }
 };
 
-// Runs run(plan) with the k-th call going wrong as kind says, for k = 0, 1, ... until a run makes
-// no k-th call; the last run is the clean one. Answers the faults injected.
-inline long EveryCall(const Plan& kind, const std::function<void(const PlanPtr&)>& run) {
-    long injected = 0;
-    for (long k = 0; k <= 1000; ++k) {
-        auto plan = std::make_shared<Plan>(kind);
-        plan->failAt = k;
-        run(plan);
-        injected += plan->injected;
-        if (!plan->injected)
-            return injected;
-    }
-    ADD_FAILURE() << "a run that never ends its calls";
-    return injected;
+// A stream holding data whose every read and write answers hr and moves at most limit bytes;
+// stream, if given, receives the double for a look at what was written.
+inline ComPtr<IStream> Scripted(HRESULT hr, ULONG limit, const std::vector<BYTE>& data = {},
+                                Stream** stream = nullptr) {
+    ComPtr<IStream> memory, s;
+    CreateMemoryStream(data.data(), data.size(), &memory);
+    auto* wrapped = new Stream(
+        memory,
+        std::make_shared<Plan>(Plan{.failAt = Plan::kEveryMove, .limit = limit, .moveHr = hr}));
+    if (stream)
+        *stream = wrapped;
+    s.Attach(wrapped);
+    return s;
 }
 
-} // namespace velmora::test::faults
+} // namespace velmora::test

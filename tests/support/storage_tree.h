@@ -1,0 +1,51 @@
+// A storage walked and read whole, as an importer reads it: every element below it by path, a
+// storage as 'D' and its class id, a stream as 'S' and its bytes. No test framework here: the
+// compound-file fuzzer uses it too.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/com/guid.h"
+#include "platform/com/objidl.h"
+
+namespace velmora::test {
+
+using Tree = std::map<std::wstring, std::string>;
+
+// False if any step fails or a stream reads short.
+inline bool Flatten(IStorage* storage, const std::wstring& path, Tree* tree, int depth = 0) {
+    constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
+    STATSTG st{};
+    com::ComPtr<IEnumSTATSTG> elements;
+    if (depth > 10000 || storage->Stat(&st, STATFLAG_NONAME) != S_OK ||
+        storage->EnumElements(0, nullptr, 0, &elements) != S_OK)
+        return false;
+    (*tree)[path] = "D" + com::GuidToString(st.clsid);
+    while (elements->Next(1, &st, nullptr) == S_OK) {
+        if (!st.pwcsName)
+            return false;
+        const std::wstring name = st.pwcsName, child = path + L"/" + name;
+        CoTaskMemFree(st.pwcsName);
+        com::ComPtr<IStorage> sub;
+        com::ComPtr<IStream> stream;
+        std::string bytes(static_cast<size_t>(st.cbSize.QuadPart), '\0');
+        ULONG got = 0;
+        if (st.type == STGTY_STORAGE) {
+            if (storage->OpenStorage(name.c_str(), nullptr, kRead, nullptr, 0, &sub) != S_OK ||
+                !Flatten(sub.Get(), child, tree, depth + 1))
+                return false;
+        } else if (st.type != STGTY_STREAM ||
+                   storage->OpenStream(name.c_str(), nullptr, kRead, 0, &stream) != S_OK ||
+                   (!bytes.empty() &&
+                    stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &got) != S_OK) ||
+                   got != bytes.size()) {
+            return false;
+        } else {
+            (*tree)[child] = "S" + bytes;
+        }
+    }
+    return true;
+}
+
+} // namespace velmora::test

@@ -22,7 +22,9 @@ demo: deps
 # FUZZ_SECONDS: how long scripts/fuzz.sh runs each fuzz target after the presets (0 skips it).
 FUZZ_SECONDS ?= 60
 
+# The windows preset's programs run under Wine in a prefix made afresh for each run.
 test: deps
+	@rm -rf build/windows/wineprefix build/windows/wineprefix.lock
 	@set -e; for p in $(PRESETS); do \
 	    echo "== $$p build =="; \
 	    cmake --preset $$p >/dev/null; \

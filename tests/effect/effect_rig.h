@@ -83,20 +83,6 @@ inline std::vector<BYTE> Unmatted(std::vector<BYTE> v, const FilterProps& m) {
     return UnmattedBgra(std::move(v), m.red, m.green, m.blue);
 }
 
-// The scalar rule on surface-order pixels, which the vectorised kernel must equal.
-inline void ThreePass(std::uint8_t* buffer, std::int32_t width, std::int32_t height,
-                      std::int32_t stride, std::uint32_t matte) {
-    const auto w = static_cast<std::uint32_t>(std::max(width, 0));
-    const auto h = static_cast<std::uint32_t>(std::max(height, 0));
-    SwapPixelByteOrder(buffer, w, h, stride);
-    UnmatteBuffer(buffer, width, height, stride, buffer, width, height, stride, matte);
-    SwapPixelByteOrder(buffer, w, h, stride);
-}
-
-inline std::uint32_t Matte(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a = 255) {
-    return a | r << 8 | g << 16 | std::uint32_t{b} << 24;
-}
-
 // What became of each of the pieces bands of a frame of rows rows: 'o' as it was, 'x' rewritten
 // by the rule, '?' neither.
 inline std::string BandStates(const std::vector<BYTE>& now, const std::vector<BYTE>& original,

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "every_target.h"
-#include "effect_rig.h"
+#include "../support/rule.h"
 
 using velmora::UnmatteSurface;
 using namespace velmora::test;

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "effect_rig.h"
+#include "../support/rule.h"
 
 using velmora::SwapPixelByteOrder;
 using velmora::UnmatteBuffer;

@@ -34,6 +34,8 @@ public:
                                              STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream);
             if (FAILED(hr))
                 return hr;
+            if (!stream) // a storage that claims success without a stream
+                return STG_E_FILENOTFOUND;
             hr = p->Load(stream);
             stream->Release();
             return hr;
@@ -50,6 +52,8 @@ public:
                                                0, 0, &stream);
             if (FAILED(hr))
                 return hr;
+            if (!stream)
+                return STG_E_CANTSAVE;
             hr = p->Save(stream, sameAsLoad);
             stream->Release();
             return hr;

@@ -152,6 +152,20 @@ TEST(PersistenceFaults, EveryCallOfEveryRoad) {
 // damaged: the import either fails with a one-line reason naming the file, or gives a storage;
 // the effect then either refuses it (previous record kept) or loads a whole record that is what
 // the file's Contents stream holds, never a mix.
+// A storage that answers success without giving a stream is refused, the record kept.
+TEST(PersistenceFaults, AStorageThatClaimsAStreamItDoesNotGiveIsRefused) {
+    Fx fx;
+    for (bool save : {false, true}) {
+        fx.Reset(kBefore);
+        ComPtr<IStorage> real = StorageOf(kAfter), stg;
+        stg.Attach(new test::Storage(real, std::make_shared<Plan>(Plan{.failAt = 0, .hr = S_OK})));
+        const HRESULT hr =
+            save ? fx.Storage()->Save(stg.Get(), TRUE) : fx.Storage()->Load(stg.Get());
+        EXPECT_EQ(hr, save ? STG_E_CANTSAVE : STG_E_FILENOTFOUND) << save;
+        EXPECT_EQ(fx.Props(), kBefore) << save;
+    }
+}
+
 TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("velmora-stgfaults-" + std::to_string(::getpid()));

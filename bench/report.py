@@ -107,6 +107,10 @@ for threads in ("single", "default"):
         f"unpremultiply=inplace=1 {ms(un)}   velmora frei0r {ms(ours) if ours is not None else note}"
         + (f"   {x(ratio(un, ours))} faster" if ours is not None else ""))
     chart_ffmpeg.append((threads, un, ours))
+if "frei0r_once_filter" in ffmpeg:
+    once = (float(ffmpeg["frei0r_once_filter"]) - float(ffmpeg["frei0r_once_base"])) * 1e3
+    say(f"  once per run, not in the figures above: velmora frei0r {once:.0f} ms for loading the "
+        "module and making the effect (one frame's run, less the frame)")
 say("")
 
 

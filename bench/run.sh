@@ -6,7 +6,9 @@
 #   REPS=3 MIN_TIME=0.1 bash bench/run.sh   # quicker, noisier
 #
 # BUILD_DIR (default build/bench), REPS (repetitions, default 9), MIN_TIME (seconds per
-# repetition, default 0.3), FFMPEG_FRAMES (distinct frames, default 30, each read 4 times),
+# repetition, default 0.3), FFMPEG_FRAMES (distinct frames, default 30) and FFMPEG_LOOPS (how often
+# each is read, default 16: a run of a second or so, long enough that a filter's time stands
+# out of the noise of starting ffmpeg),
 # FREI0R_PLUGIN (path of our frei0r filter; otherwise it is looked for in the build tree).
 set -euo pipefail
 
@@ -16,7 +18,7 @@ results=$root/bench/results
 reps=${REPS:-9}
 min_time=${MIN_TIME:-0.3}
 frames=${FFMPEG_FRAMES:-30}
-loops=4
+loops=${FFMPEG_LOOPS:-16}
 mkdir -p "$results"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
@@ -77,6 +79,10 @@ if command -v ffmpeg >/dev/null; then
                 echo "frei0r_${threads}_filter=$(FREI0R_PATH=$(dirname "$plugin") rtime bgra \
                     "$scratch/keyed.bgra" $threads -vf "frei0r=filter_name=$name")"
             done
+            # What a run pays once (the module loaded, the effect made): one frame, less its time.
+            echo "frei0r_once_base=$(rtime bgra "$scratch/keyed.bgra" default -frames:v 1)"
+            echo "frei0r_once_filter=$(FREI0R_PATH=$(dirname "$plugin") rtime bgra \
+                "$scratch/keyed.bgra" default -frames:v 1 -vf "frei0r=filter_name=$name")"
         else
             echo "frei0r_note=our frei0r filter is not built yet"
         fi

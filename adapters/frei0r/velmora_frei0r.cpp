@@ -24,12 +24,17 @@ extern "C" {
 
 namespace {
 
+using Source = velmora::client::EffectSource;
+
 struct Module {
     std::mutex mutex;
     int users = 0;
     int inits = 0;       // f0r_init calls that took a reference
     bool failed = false; // a load failed; said once, however often a host tries
-    velmora::client::EffectSource source;
+    // Never destroyed, and in the filter's own memory: at exit, or when a host unloads the filter
+    // with instances still alive, the module stays loaded rather than going from under them.
+    alignas(Source) unsigned char storage[sizeof(Source)];
+    Source& source = *new (storage) Source;
 };
 Module g_module;
 

@@ -3,6 +3,9 @@
 // effect loads its record from it (IPersistStorage::Load). What imports must also export: the
 // storage is written back out (SaveCompoundFile, to a scratch folder on tmpfs), read in again and
 // must hold the same tree, class ids and bytes.
+#include <algorithm>
+#include <cwctype>
+
 #include "effect/velmora.h"
 #include "fuzz_support.h"
 #include "platform/com/compound_file.h"
@@ -36,7 +39,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     hr = persist->Load(storage.Get());
     FilterProps now{};
     FUZZ_CHECK(exchange->GetProps(&now) == S_OK);
-    auto contents = tree.find(L"/Contents"); // 'S' and the bytes, if a stream
+    // Element names compare without case, as COM's do: "contents" is the stream too.
+    auto contents = std::find_if(tree.begin(), tree.end(), [](const auto& element) {
+        return element.first.size() == 9 &&
+               std::equal(element.first.begin(), element.first.end(), L"/contents",
+                          [](wchar_t a, wchar_t b) {
+                              return static_cast<wchar_t>(std::towlower(a)) == b;
+                          });
+    }); // 'S' and the bytes, if a stream
     if (contents != tree.end() && contents->second[0] == 'S' && contents->second.size() >= 5) {
         FUZZ_CHECK(hr == S_OK);
         FUZZ_CHECK(std::memcmp(&now, contents->second.data() + 1, 4) == 0);

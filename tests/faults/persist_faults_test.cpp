@@ -191,7 +191,7 @@ TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
             ++refused;
             return;
         }
-        // The host checks for a whole 4-byte Contents stream before it loads (host/effect_client).
+        // The host checks for a whole 4-byte Contents stream before it loads (host/settings_file).
         ComPtr<IStream> contents;
         std::vector<BYTE> held;
         if (SUCCEEDED(stg->OpenStream(kContentsStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,

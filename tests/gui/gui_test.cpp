@@ -216,9 +216,12 @@ void Script::timerCallback() {
     if (next >= steps.size())
         return;
     Step& step = steps[next];
-    if (step.done != nullptr && step.done())
+    // A step is done only once its action has run: before that, "done" may describe the state
+    // the previous step's input has not reached yet.
+    if (step.done != nullptr && lastAction != 0 && step.done()) {
         ++next;
-    else if ((step.done == nullptr || now - lastAction > 1000) && step.condition()) {
+        lastAction = 0;
+    } else if ((lastAction == 0 || now - lastAction > 1000) && step.condition()) {
         if (step.done == nullptr)
             ++next;
         else

@@ -123,7 +123,7 @@ private:
     std::vector<Step> steps;
     size_t next = 0;
     const juce::uint32 deadline;
-    juce::uint32 lastAction = 0;
+    juce::uint32 lastAction = 0; // of the current step; 0 until its action first runs
 };
 
 } // namespace guitest

@@ -27,9 +27,10 @@ packages=(
     # only through llvm-symbolizer (package llvm), and the leak suppressions match those names.
     clang libclang-rt-14-dev llvm
     # the windows preset: MinGW-w64 (POSIX threads), widl and windres, zlib for Windows, Wine to
-    # run the programs, GoogleTest's sources; dpkg-dev (above) unpacks Debian's source packages
+    # run the programs, the standard interfaces' IDL for widl (libwine-dev), GoogleTest's sources;
+    # dpkg-dev (above) unpacks Debian's source packages
     g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-    wine wine64 googletest
+    wine wine64 libwine-dev googletest
 )
 
 missing=()

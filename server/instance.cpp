@@ -5,6 +5,7 @@
 
 #include "api/velmora.h"
 #include "platform/platform.h"
+#include "strings.h"
 
 namespace velmora {
 namespace {
@@ -13,15 +14,31 @@ std::mutex g_mutex;
 HINSTANCE g_module = nullptr;
 std::vector<std::function<void()>> g_termFuncs;
 
+#define VELMORA_STRING_ID(id, text) id,
+constexpr UINT kStringIds[] = {VELMORA_STRINGS(VELMORA_STRING_ID)};
+static_assert(kStringIds[0] == IDS_VELMORA_TITLE && kStringIds[1] == IDS_VELMORA_HELPFILE &&
+              kStringIds[2] == IDS_VELMORA_DOCSTRING && kStringIds[3] == IDS_VELMORA_PRESET0);
+
 // The module's string table: the settings page's title and help strings, and the preset names.
-void AddModuleStrings(HINSTANCE module) {
-    win32::AddStrings(module, kLangEnglishUS,
-                      {{IDS_VELMORA_TITLE, "Velmora"},
-                       {IDS_VELMORA_HELPFILE, "Help File Name"},
-                       {IDS_VELMORA_DOCSTRING, "Your Help String"},
-                       {IDS_VELMORA_PRESET0 + 0, "(Default)"},
-                       {IDS_VELMORA_PRESET0 + 1, "Green"},
-                       {IDS_VELMORA_PRESET0 + 2, "Blue"}});
+// On Windows they are the module's STRINGTABLE resource and need no adding.
+void AddModuleStrings([[maybe_unused]] HINSTANCE module) {
+#ifndef _WIN32
+#define VELMORA_STRING_ENTRY(id, text) {id, text},
+    win32::AddStrings(module, kLangEnglishUS, {VELMORA_STRINGS(VELMORA_STRING_ENTRY)});
+#endif
+}
+
+// The image (program or module) that holds this code.
+HINSTANCE ImageOfThisCode() {
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&g_module), &module);
+    return module;
+#else
+    return win32::ModuleFromAddress(&g_module);
+#endif
 }
 
 } // namespace
@@ -36,7 +53,7 @@ HINSTANCE ModuleInstance() {
     std::lock_guard lock(g_mutex);
     if (!g_module) {
         // Linked into a program rather than loaded: the image holding this code.
-        g_module = win32::ModuleFromAddress(&g_module);
+        g_module = ImageOfThisCode();
         AddModuleStrings(g_module);
     }
     return g_module;

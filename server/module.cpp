@@ -7,8 +7,13 @@
 #include "effect/velmora.h"
 #include "instance.h"
 #include "platform/platform.h"
+#ifdef _WIN32
+#define VELMORA_EXPORT // the module's .def file names the exports
+#else
 #include "settings/velmora_pp.h"
 #include "typelib_data.h"
+#define VELMORA_EXPORT __attribute__((visibility("default")))
+#endif
 
 extern const char kEffectRegistryScript[];
 extern const char kPageRegistryScript[];
@@ -33,7 +38,9 @@ struct ClassEntry {
 
 ClassEntry g_classes[] = {
     {&CLSID_Velmora, &CreateEffect, kEffectRegistryScript, true},
+#ifndef _WIN32 // the page's panel is not built for Windows yet
     {&CLSID_VelmoraPP, &CreateSettingsPage, kPageRegistryScript, false},
+#endif
 };
 
 std::mutex g_classObjectLock; // serialises the first creation of each class object
@@ -54,6 +61,19 @@ HRESULT Categories(const CLSID& clsid, bool add) {
                : cats->UnRegisterClassImplCategories(clsid, 1, &catid);
 }
 
+HRESULT RegisterModuleTypeLib() {
+#ifdef _WIN32
+    // The system loads the library from the module's resource and registers it there.
+    wchar_t path[4096];
+    if (!GetModuleFileNameW(ModuleInstance(), path, static_cast<DWORD>(std::size(path))))
+        return HRESULT_FROM_WIN32(GetLastError());
+    com::ComPtr<ITypeLib> lib;
+    return LoadTypeLibEx(path, REGKIND_REGISTER, &lib);
+#else
+    return RegisterTypeLib(kVelmoraTypeLib, ModulePath());
+#endif
+}
+
 void ReleaseClassObjects() {
     for (auto& c : g_classes)
         if (IClassFactory* f = c.classObject.exchange(nullptr))
@@ -67,22 +87,25 @@ using namespace velmora;
 
 extern "C" {
 
-__attribute__((visibility("default"))) BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
+VELMORA_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) {
         SetModuleInstance(instance);
+#ifndef _WIN32 // on Windows the type library is the module's TYPELIB resource
         com::AddTypeLibResource(instance, &kVelmoraTypeLib);
+#endif
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         ReleaseClassObjects();
         RunTermFuncs();
+#ifndef _WIN32
         com::RemoveTypeLibResource(instance);
         win32::RemoveStrings(instance);
+#endif
     }
     return TRUE;
 }
 
-__attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid,
-                                                                 void** ppv) {
+VELMORA_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
@@ -107,11 +130,11 @@ __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-__attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
+VELMORA_EXPORT HRESULT DllCanUnloadNow() {
     return com::g_moduleLockCount.load() == 0 ? S_OK : S_FALSE;
 }
 
-__attribute__((visibility("default"))) HRESULT DllRegisterServer() {
+VELMORA_EXPORT HRESULT DllRegisterServer() {
     const std::map<std::string, std::string> vars = {{"MODULE", ModulePath()}};
     for (auto& c : g_classes) {
         HRESULT hr = com::ApplyRegistryScript(c.script, true, vars);
@@ -120,10 +143,10 @@ __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
         if (c.imageTransform)
             Categories(*c.clsid, true); // not reported, as a missing manager is no reason to fail
     }
-    return RegisterTypeLib(kVelmoraTypeLib, ModulePath());
+    return RegisterModuleTypeLib();
 }
 
-__attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
+VELMORA_EXPORT HRESULT DllUnregisterServer() {
     const std::map<std::string, std::string> vars = {{"MODULE", ModulePath()}};
     for (auto& c : g_classes) {
         if (c.imageTransform) {
@@ -135,7 +158,11 @@ __attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
         if (FAILED(hr))
             return hr;
     }
+#ifdef _WIN64
+    HRESULT hr = UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN64);
+#else
     HRESULT hr = UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN32);
+#endif
     return hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr; // never registered: nothing to remove
 }
 

@@ -54,7 +54,7 @@ HRESULT CDXBaseNTo1::Execute(const GUID* requestId, const DXBNDS* clip, const DX
     if (pieces > 1) {
         const std::uint32_t area = static_cast<std::uint32_t>(bnds::Height(templ.outputBounds)) *
                                    static_cast<std::uint32_t>(bnds::Width(templ.outputBounds));
-        pieces = std::min({pieces, m_ulMaxImageBands, area / 4096 + 1});
+        pieces = std::min<ULONG>({pieces, m_ulMaxImageBands, area / 4096 + 1});
     }
     hr = OnInitWork(templ, pieces);
     if (FAILED(hr))

@@ -6,9 +6,7 @@
 #include <limits>
 #include <new>
 
-#include "../win32/critical_section.h"
-#include "activation.h"
-#include "ocidl.h"
+#include "../system.h"
 
 namespace velmora::com {
 

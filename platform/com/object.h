@@ -6,7 +6,7 @@
 #include <tuple>
 #include <type_traits>
 
-#include "unknown.h"
+#include "../system.h"
 
 namespace velmora::com {
 

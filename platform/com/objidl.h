@@ -176,3 +176,8 @@ HRESULT CreateMemoryStream(const void* data, SIZE_T size, IStream** ppstm);
 HRESULT CreateMemoryStorage(IStorage** ppstg);
 // An in-memory property bag: names compare without case; values are kept as written.
 HRESULT CreateMemoryPropertyBag(IPropertyBag** ppbag);
+
+struct IServiceProvider : IUnknown {
+    STDMETHOD(QueryService)(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
+};
+VELMORA_DEFINE_UUID(IServiceProvider, "{6D5140C1-7436-11CE-8034-00AA006009FA}");

@@ -80,3 +80,50 @@ constexpr CLSID CLSID_InProcFreeMarshaler =
 // The free-threaded marshaler, aggregated on punkOuter: it answers IMarshal and passes the
 // interface pointer itself between threads of the process.
 HRESULT CoCreateFreeThreadedMarshaler(IUnknown* punkOuter, IUnknown** ppunkMarshal);
+
+// Property pages: the interfaces a frame and its pages speak.
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+struct PROPPAGEINFO {
+    ULONG cb;
+    LPOLESTR pszTitle; // task-allocated, as are the other strings; the frame frees them
+    SIZE size;
+    LPOLESTR pszDocString;
+    LPOLESTR pszHelpFile;
+    DWORD dwHelpContext;
+};
+static_assert(sizeof(PROPPAGEINFO) == 48);
+
+constexpr DWORD PROPPAGESTATUS_DIRTY = 0x1;
+constexpr DWORD PROPPAGESTATUS_VALIDATE = 0x2;
+constexpr DWORD PROPPAGESTATUS_CLEAN = 0x4;
+
+struct IPropertyPageSite : IUnknown {
+    STDMETHOD(OnStatusChange)(DWORD dwFlags) = 0;
+    STDMETHOD(GetLocaleID)(LCID* pLocaleID) = 0;
+    STDMETHOD(GetPageContainer)(IUnknown** ppUnk) = 0;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
+};
+VELMORA_DEFINE_UUID(IPropertyPageSite, "{B196B28C-BAB4-101A-B69C-00AA00341D07}");
+
+struct IPropertyPage : IUnknown {
+    STDMETHOD(SetPageSite)(IPropertyPageSite* pPageSite) = 0;
+    STDMETHOD(Activate)(HWND hWndParent, LPCRECT pRect, BOOL bModal) = 0;
+    STDMETHOD(Deactivate)() = 0;
+    STDMETHOD(GetPageInfo)(PROPPAGEINFO* pPageInfo) = 0;
+    STDMETHOD(SetObjects)(ULONG cObjects, IUnknown** ppUnk) = 0;
+    STDMETHOD(Show)(UINT nCmdShow) = 0;
+    STDMETHOD(Move)(LPCRECT pRect) = 0;
+    STDMETHOD(IsPageDirty)() = 0;
+    STDMETHOD(Apply)() = 0;
+    STDMETHOD(Help)(LPCOLESTR pszHelpDir) = 0;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
+};
+VELMORA_DEFINE_UUID(IPropertyPage, "{B196B28D-BAB4-101A-B69C-00AA00341D07}");

@@ -1,7 +1,7 @@
 // Property maps and the loader and saver that move them through a property bag.
 #pragma once
 
-#include "objidl.h"
+#include "../system.h"
 
 namespace velmora::com {
 

@@ -1,59 +1,11 @@
-// Property pages: the interfaces a frame and its pages speak, and the page state and behaviour
-// every page shares (site, objects, size, strings, dirty flag).
+// Property pages: the page state and behaviour every page shares (site, objects, size, strings,
+// dirty flag).
 #pragma once
 
 #include <algorithm>
 #include <new>
 
-#include "../win32/strings.h"
-#include "../win32/window.h"
-#include "objidl.h"
-
-struct MSG {
-    HWND hwnd;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    DWORD time;
-    POINT pt;
-};
-
-struct PROPPAGEINFO {
-    ULONG cb;
-    LPOLESTR pszTitle; // task-allocated, as are the other strings; the frame frees them
-    SIZE size;
-    LPOLESTR pszDocString;
-    LPOLESTR pszHelpFile;
-    DWORD dwHelpContext;
-};
-static_assert(sizeof(PROPPAGEINFO) == 48);
-
-constexpr DWORD PROPPAGESTATUS_DIRTY = 0x1;
-constexpr DWORD PROPPAGESTATUS_VALIDATE = 0x2;
-constexpr DWORD PROPPAGESTATUS_CLEAN = 0x4;
-
-struct IPropertyPageSite : IUnknown {
-    STDMETHOD(OnStatusChange)(DWORD dwFlags) = 0;
-    STDMETHOD(GetLocaleID)(LCID* pLocaleID) = 0;
-    STDMETHOD(GetPageContainer)(IUnknown** ppUnk) = 0;
-    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
-};
-VELMORA_DEFINE_UUID(IPropertyPageSite, "{B196B28C-BAB4-101A-B69C-00AA00341D07}");
-
-struct IPropertyPage : IUnknown {
-    STDMETHOD(SetPageSite)(IPropertyPageSite* pPageSite) = 0;
-    STDMETHOD(Activate)(HWND hWndParent, LPCRECT pRect, BOOL bModal) = 0;
-    STDMETHOD(Deactivate)() = 0;
-    STDMETHOD(GetPageInfo)(PROPPAGEINFO* pPageInfo) = 0;
-    STDMETHOD(SetObjects)(ULONG cObjects, IUnknown** ppUnk) = 0;
-    STDMETHOD(Show)(UINT nCmdShow) = 0;
-    STDMETHOD(Move)(LPCRECT pRect) = 0;
-    STDMETHOD(IsPageDirty)() = 0;
-    STDMETHOD(Apply)() = 0;
-    STDMETHOD(Help)(LPCOLESTR pszHelpDir) = 0;
-    STDMETHOD(TranslateAccelerator)(MSG* pMsg) = 0;
-};
-VELMORA_DEFINE_UUID(IPropertyPage, "{B196B28D-BAB4-101A-B69C-00AA00341D07}");
+#include "../system.h"
 
 namespace velmora::com {
 

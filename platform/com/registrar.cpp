@@ -4,11 +4,20 @@
 #include <cstring>
 #include <vector>
 
-#include "hresult.h"
+#ifndef _WIN32
 #include "registry_store.h"
+#endif
 
 namespace velmora::com {
 namespace {
+
+void SetError(std::string message) {
+#ifdef _WIN32
+    OutputDebugStringA(message.c_str());
+#else
+    registry::SetLastError(std::move(message));
+#endif
+}
 
 struct ScriptValue {
     std::string name; // empty: the default value
@@ -205,70 +214,142 @@ private:
     std::string error_;
 };
 
-bool SetValue(registry::Key* k, const ScriptValue& v) {
-    registry::Value out;
-    out.name = v.name;
+// A value's type and bytes as the registry keeps them; false if its text is malformed.
+bool Encode(const ScriptValue& v, DWORD* type, std::vector<BYTE>* data) {
     switch (v.type) {
     case 's':
-        out.type = REG_SZ;
-        out.data.assign(v.data.begin(), v.data.end());
-        out.data.push_back(0);
-        break;
+        *type = REG_SZ;
+        data->assign(v.data.begin(), v.data.end());
+        data->push_back(0);
+        return true;
     case 'd': {
         char* end = nullptr;
         unsigned long n = std::strtoul(v.data.c_str(), &end, 0);
         if (v.data.empty() || *end)
             return false;
-        DWORD d = static_cast<DWORD>(n);
-        out.type = REG_DWORD;
-        out.data.resize(4);
-        std::memcpy(out.data.data(), &d, 4);
-        break;
+        const DWORD d = static_cast<DWORD>(n);
+        *type = REG_DWORD;
+        data->resize(4);
+        std::memcpy(data->data(), &d, 4);
+        return true;
     }
     case 'b':
         if (v.data.size() % 2)
             return false;
-        out.type = REG_BINARY;
+        *type = REG_BINARY;
         for (size_t i = 0; i < v.data.size(); i += 2) {
             if (!std::isxdigit(static_cast<unsigned char>(v.data[i])) ||
                 !std::isxdigit(static_cast<unsigned char>(v.data[i + 1])))
                 return false;
-            out.data.push_back(static_cast<BYTE>(std::stoul(v.data.substr(i, 2), nullptr, 16)));
+            data->push_back(static_cast<BYTE>(std::stoul(v.data.substr(i, 2), nullptr, 16)));
         }
-        break;
+        return true;
     default:
+        *type = REG_NONE; // a key without this value
         return true;
     }
-    k->values[out.name] = std::move(out);
-    return true;
 }
 
-bool Register(registry::Key& top, const std::string& path, const ScriptKey& key) {
-    const std::string full = path + "\\" + key.name;
-    if (key.forceRemove || key.deleteKey)
-        top.Erase(full);
-    if (key.deleteKey)
-        return true;
-    registry::Key* k = top.Create(full);
-    if (!SetValue(k, key.value))
+bool Valid(const ScriptKey& key) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!Encode(key.value, &type, &data))
         return false;
     for (const auto& v : key.values)
-        if (!SetValue(k, v))
+        if (data.clear(), !Encode(v, &type, &data))
             return false;
     for (const auto& child : key.keys)
-        if (!Register(top, full, child))
+        if (!Valid(child))
             return false;
     return true;
 }
 
-void Unregister(registry::Key& top, const std::string& path, const ScriptKey& key) {
+#ifdef _WIN32
+// The system's registry, one call at a time; the script was checked whole before the first.
+class Target {
+public:
+    void Erase(const std::string& full) {
+        auto [root, path] = Split(full);
+        RegDeleteTreeA(root, path.c_str());
+    }
+    void Set(const std::string& full, const ScriptValue& v) {
+        auto [root, path] = Split(full);
+        HKEY key = nullptr;
+        LSTATUS s =
+            RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        if (s == ERROR_SUCCESS && Encode(v, &type, &data) && type != REG_NONE)
+            s = RegSetValueExA(key, v.name.empty() ? nullptr : v.name.c_str(), 0, type, data.data(),
+                               static_cast<DWORD>(data.size()));
+        if (key)
+            RegCloseKey(key);
+        if (s != ERROR_SUCCESS && status == ERROR_SUCCESS)
+            status = s;
+    }
+    LSTATUS status = ERROR_SUCCESS; // the first failure
+
+private:
+    static std::pair<HKEY, std::string> Split(const std::string& full) {
+        const size_t slash = full.find('\\');
+        const std::string root = full.substr(0, slash);
+        HKEY h = root == "HKEY_CLASSES_ROOT"    ? HKEY_CLASSES_ROOT
+                 : root == "HKEY_CURRENT_USER"  ? HKEY_CURRENT_USER
+                 : root == "HKEY_LOCAL_MACHINE" ? HKEY_LOCAL_MACHINE
+                                                : HKEY_USERS;
+        return {h, full.substr(slash + 1)};
+    }
+};
+#else
+// The registry file's tree, inside one transaction.
+class Target {
+public:
+    explicit Target(registry::Key& top) : top_(top) {}
+    void Erase(const std::string& full) { top_.Erase(full); }
+    void Set(const std::string& full, const ScriptValue& v) {
+        registry::Key* k = top_.Create(full);
+        registry::Value out;
+        out.name = v.name;
+        if (Encode(v, &out.type, &out.data) && out.type != REG_NONE)
+            k->values[out.name] = std::move(out);
+    }
+
+private:
+    registry::Key& top_;
+};
+#endif
+
+void Register(Target& target, const std::string& path, const ScriptKey& key) {
+    const std::string full = path + "\\" + key.name;
+    if (key.forceRemove || key.deleteKey)
+        target.Erase(full);
+    if (key.deleteKey)
+        return;
+    target.Set(full, key.value);
+    for (const auto& v : key.values)
+        target.Set(full, v);
+    for (const auto& child : key.keys)
+        Register(target, full, child);
+}
+
+void Unregister(Target& target, const std::string& path, const ScriptKey& key) {
     const std::string full = path + "\\" + key.name;
     if (!key.noRemove) {
-        top.Erase(full);
+        target.Erase(full);
         return;
     }
     for (const auto& child : key.keys)
-        Unregister(top, full, child);
+        Unregister(target, full, child);
+}
+
+void Apply(Target& target, const std::vector<std::pair<std::string, ScriptKey>>& roots, bool reg) {
+    for (const auto& [root, body] : roots)
+        for (const auto& key : body.keys) {
+            if (reg)
+                Register(target, root, key);
+            else
+                Unregister(target, root, key);
+        }
 }
 
 } // namespace
@@ -278,24 +359,25 @@ HRESULT ApplyRegistryScript(const std::string& script, bool reg,
     std::vector<std::pair<std::string, ScriptKey>> roots;
     Parser parser(script, variables);
     if (!parser.Script(&roots)) {
-        registry::SetLastError(parser.Error());
+        SetError(parser.Error());
         return E_INVALIDARG;
     }
-    bool bad = false;
-    LSTATUS s = registry::Transact(true, [&](registry::Hive& h) {
-        for (const auto& [root, body] : roots)
-            for (const auto& key : body.keys) {
-                if (reg)
-                    bad |= !Register(h.top, root, key);
-                else
-                    Unregister(h.top, root, key);
-            }
-        return bad ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    for (const auto& root : roots)
+        if (reg && !Valid(root.second)) {
+            SetError("registry script: a value of type d or b is malformed");
+            return E_INVALIDARG;
+        }
+#ifdef _WIN32
+    Target target;
+    Apply(target, roots, reg);
+    const LSTATUS s = target.status;
+#else
+    const LSTATUS s = registry::Transact(true, [&](registry::Hive& h) {
+        Target target(h.top);
+        Apply(target, roots, reg);
+        return ERROR_SUCCESS;
     });
-    if (bad) {
-        registry::SetLastError("registry script: a value of type d or b is malformed");
-        return E_INVALIDARG;
-    }
+#endif
     return s == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(s);
 }
 

@@ -22,7 +22,7 @@
 #include <map>
 #include <string>
 
-#include "types.h"
+#include "../system.h"
 
 namespace velmora::com {
 

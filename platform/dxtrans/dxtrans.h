@@ -4,8 +4,7 @@
 
 #include <cstddef>
 
-#include "../com/objidl.h"
-#include "../win32/event.h"
+#include "../system.h"
 
 // --- Bounds and vectors
 enum DXBNDTYPE : DWORD {
@@ -137,11 +136,12 @@ constexpr DWORD DXLOCKF_READWRITE = 0x1;
 constexpr DWORD DXLOCKF_WANTRUNINFO = 0x4;
 
 // Codes of the transform facility.
-constexpr HRESULT DXTERR_UNSUPPORTED_FORMAT = MakeHResult(0x887A0003);
-constexpr HRESULT DXTERR_INVALID_BOUNDS = MakeHResult(0x887A0005);
-constexpr HRESULT DXTERR_INVALID_FLAGS = MakeHResult(0x887A0006);
-constexpr HRESULT DXTERR_REQ_TIMEDOUT = MakeHResult(0x887A0008);
-constexpr HRESULT HRESULT_MORE_DATA = MakeHResult(0x800700EA);
+constexpr HRESULT DXTERR_UNINITIALIZED = static_cast<HRESULT>(0x887A0001);
+constexpr HRESULT DXTERR_UNSUPPORTED_FORMAT = static_cast<HRESULT>(0x887A0003);
+constexpr HRESULT DXTERR_INVALID_BOUNDS = static_cast<HRESULT>(0x887A0005);
+constexpr HRESULT DXTERR_INVALID_FLAGS = static_cast<HRESULT>(0x887A0006);
+constexpr HRESULT DXTERR_REQ_TIMEDOUT = static_cast<HRESULT>(0x887A0008);
+constexpr HRESULT HRESULT_MORE_DATA = static_cast<HRESULT>(0x800700EA);
 
 // --- Interfaces
 struct IDXBaseObject : IUnknown {
@@ -268,11 +268,6 @@ constexpr CLSID CLSID_DXTaskManager =
 constexpr GUID SID_SDirectDraw = velmora::com::MakeGuid("{618F8AD4-8B7A-11D0-8FCC-00C04FD9189D}");
 // The retained-mode object as a service (mesh transforms only; not offered here).
 constexpr GUID SID_SDirect3DRM = velmora::com::MakeGuid("{2BC49361-8327-11CF-AC4A-0000C03825A1}");
-
-struct IServiceProvider : IUnknown {
-    STDMETHOD(QueryService)(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
-};
-VELMORA_DEFINE_UUID(IServiceProvider, "{6D5140C1-7436-11CE-8034-00AA006009FA}");
 
 struct IDXTransformFactory : IServiceProvider {
     STDMETHOD(SetService)(REFGUID guidService, IUnknown* pUnkService, BOOL bWeakReference) = 0;

@@ -2,7 +2,6 @@
 // properties; and the mesh builder the base accepts for mesh transforms.
 #pragma once
 
-#include "../com/ocidl.h"
 #include "dxtrans.h"
 
 // Miscellaneous flags: options in the low word, capabilities in the high word.

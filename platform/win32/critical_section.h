@@ -21,17 +21,5 @@ inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) {
     return cs->mutex.try_lock();
 }
 
-namespace velmora::win32 {
-
-class CritSecLock {
-public:
-    explicit CritSecLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-    ~CritSecLock() { LeaveCriticalSection(&cs_); }
-    CritSecLock(const CritSecLock&) = delete;
-    CritSecLock& operator=(const CritSecLock&) = delete;
-
-private:
-    CRITICAL_SECTION& cs_;
-};
-
-} // namespace velmora::win32
+// Our scoped lock, on every platform.
+#include "crit_sec_lock.h"

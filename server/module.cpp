@@ -74,6 +74,24 @@ HRESULT RegisterModuleTypeLib() {
 #endif
 }
 
+HRESULT UnregisterModuleTypeLib() {
+#ifdef _WIN32
+    // Never registered: nothing to remove (the system's answer for that varies).
+    BSTR path = nullptr;
+    if (FAILED(QueryPathOfRegTypeLib(LIBID_VelmoraLib, 1, 0, 0, &path)))
+        return S_OK;
+    SysFreeString(path);
+#ifdef _WIN64
+    return UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN64);
+#else
+    return UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN32);
+#endif
+#else
+    HRESULT hr = UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN32);
+    return hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr; // never registered: nothing to remove
+#endif
+}
+
 void ReleaseClassObjects() {
     for (auto& c : g_classes)
         if (IClassFactory* f = c.classObject.exchange(nullptr))
@@ -158,12 +176,7 @@ VELMORA_EXPORT HRESULT DllUnregisterServer() {
         if (FAILED(hr))
             return hr;
     }
-#ifdef _WIN64
-    HRESULT hr = UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN64);
-#else
-    HRESULT hr = UnRegisterTypeLib(LIBID_VelmoraLib, 1, 0, 0, SYS_WIN32);
-#endif
-    return hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr; // never registered: nothing to remove
+    return UnregisterModuleTypeLib();
 }
 
 } // extern "C"

@@ -62,7 +62,8 @@ inline HRESULT InternalQueryInterface(void* object, const ComMapEntry* entries, 
 // The object root: reference count, or the outer unknown when aggregated, and a re-entrant lock.
 class CComObjectRootEx {
 public:
-    CComObjectRootEx() = default;
+    CComObjectRootEx() { InitializeCriticalSection(&m_critsec); }
+    ~CComObjectRootEx() { DeleteCriticalSection(&m_critsec); }
     CComObjectRootEx(const CComObjectRootEx&) = delete;
     CComObjectRootEx& operator=(const CComObjectRootEx&) = delete;
 

@@ -119,12 +119,13 @@ public:
     TypeInfo(IUnknown* lib, const CoClassDesc& coclass)
         : lib_(lib), guid_(coclass.clsid), name_(coclass.name), doc_(coclass.doc) {}
 
-    STDMETHOD(GetGuid)(GUID* guid) override {
-        if (!guid)
+    STDMETHOD(GetTypeAttr)(TYPEATTR** attr) override {
+        if (!attr)
             return E_POINTER;
-        *guid = guid_;
-        return S_OK;
+        *attr = new (std::nothrow) TYPEATTR{guid_};
+        return *attr ? S_OK : E_OUTOFMEMORY;
     }
+    STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* attr) override { delete attr; }
 
     STDMETHOD(GetIDsOfNames)(LPOLESTR* names, UINT count, MEMBERID* ids) override {
         if (!names || !ids)

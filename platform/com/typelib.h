@@ -67,8 +67,15 @@ void RemoveTypeLibResource(HMODULE module);
 
 } // namespace velmora::com
 
+// The part of a type's attributes this platform fills in.
+struct TYPEATTR {
+    GUID guid;
+};
+
 struct ITypeInfo : IUnknown {
-    STDMETHOD(GetGuid)(GUID* guid) = 0;
+    // The attributes, owned by the type information until handed back to ReleaseTypeAttr.
+    STDMETHOD(GetTypeAttr)(TYPEATTR** attr) = 0;
+    STDMETHOD_(void, ReleaseTypeAttr)(TYPEATTR* attr) = 0;
     STDMETHOD(GetIDsOfNames)(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
     // Calls member id on instance, a pointer to an object's interface of this type.
     STDMETHOD(Invoke)

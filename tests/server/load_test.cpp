@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "../soak.h"
-#include "effect/velmora.h"
+#include "api/velmora.h"
 #include "rig.h"
 
 using velmora::com::ComPtr;
@@ -25,10 +25,10 @@ bool UseEffect(IUnknown* effect) {
 } // namespace
 
 TEST(ServerLoad, ConcurrentCreateAndReleaseThroughTheClassFactory) {
-    TempRegistry registry;
+    [[maybe_unused]] TempRegistry registry;
     {
         Module m;
-        ASSERT_NE(m.handle, nullptr) << velmora::win32::LastLoadError();
+        ASSERT_NE(m.handle, nullptr) << LoadError();
         ASSERT_EQ(m.Register(), S_OK);
     }
     constexpr int kThreads = 8;

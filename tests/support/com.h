@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/com/unknown.h"
+#include "platform/system.h"
 
 namespace velmora::test {
 

@@ -6,6 +6,7 @@
 #include "system.h"
 
 #include "com/atl.h"
+#include "com/memory.h"
 #include "com/propbag.h"
 #include "com/proppage.h"
 #include "com/registrar.h"

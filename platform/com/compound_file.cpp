@@ -20,6 +20,7 @@
 #include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-utils.h>
 
+#include "memory.h"
 #include "unknown.h"
 
 namespace velmora::com {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "memory.h"
 #include "objidl.h"
 
 // The file is not a compound file (its header is not one).

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "memory.h"
 #include "object.h"
 #include "stream_buffer.h"
 

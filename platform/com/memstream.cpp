@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "memory.h"
 #include "object.h"
 #include "stream_buffer.h"
 

@@ -168,15 +168,6 @@ void* CoTaskMemRealloc(void* pv, SIZE_T cb);
 void CoTaskMemFree(void* pv);
 HRESULT CoGetMalloc(DWORD dwMemContext, IMalloc** ppMalloc);
 
-// A memory stream as CreateStreamOnHGlobal gives one: growable, starting empty or with a copy of
-// the given bytes, positioned at 0.
-HRESULT CreateMemoryStream(IStream** ppstm);
-HRESULT CreateMemoryStream(const void* data, SIZE_T size, IStream** ppstm);
-// A fresh in-memory root storage, open for reading and writing.
-HRESULT CreateMemoryStorage(IStorage** ppstg);
-// An in-memory property bag: names compare without case; values are kept as written.
-HRESULT CreateMemoryPropertyBag(IPropertyBag** ppbag);
-
 struct IServiceProvider : IUnknown {
     STDMETHOD(QueryService)(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
 };

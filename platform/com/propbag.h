@@ -1,7 +1,11 @@
-// Property maps and the loader and saver that move them through a property bag.
+// Property maps and the loader and saver that move them through a property bag, and a bag in
+// memory.
 #pragma once
 
 #include "../system.h"
+
+// An in-memory property bag: names compare without case; values are kept as written.
+HRESULT CreateMemoryPropertyBag(IPropertyBag** ppbag);
 
 namespace velmora::com {
 

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/com/unknown.h"
+#include "platform/system.h"
 #include "platform/dxtrans/bounds.h"
 #include "platform/dxtrans/dxtrans.h"
 

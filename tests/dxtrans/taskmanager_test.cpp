@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "helpers.h"
-#include "platform/win32/event.h"
+#include "platform/system.h"
 
 using namespace dxtest;
 
@@ -216,6 +216,7 @@ TEST(TaskManager, ATaskMayScheduleTasksOnItsOwnPool) {
 
 // The events the task manager sets: manual reset releases every waiter, auto reset one per set,
 // and closed handles are refused rather than touched.
+#ifndef _WIN32 // the stand-in's events; on Windows they are the system's
 TEST(EventThreads, ManualReleasesAllAutoOnePerSetAndClosingIsSafe) {
     HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE autoReset = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -260,3 +261,4 @@ TEST(EventThreads, ManualReleasesAllAutoOnePerSetAndClosingIsSafe) {
     EXPECT_EQ(WaitForSingleObject(manual, INFINITE), WAIT_FAILED);
     CloseHandle(next);
 }
+#endif

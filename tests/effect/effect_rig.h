@@ -16,7 +16,7 @@
 
 #include "effect/kernel.h"
 #include "effect/velmora.h"
-#include "platform/win32/window.h"
+#include "platform/system.h"
 #include "../support/rule.h"
 #include "../support/stream_double.h"
 #include "../transform/test_support.h"
@@ -177,6 +177,45 @@ struct FrameRig : MemoryFrame, EffectRig {
 };
 
 // A window that records the notices it receives; they queue until Pump runs them.
+#ifdef _WIN32
+class NoticeWindow {
+public:
+    NoticeWindow() {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VelmoraTestNotices";
+        RegisterClassA(&wc); // fails harmlessly once the class exists
+        hwnd_ = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                wc.hInstance, nullptr);
+        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~NoticeWindow() { DestroyWindow(hwnd_); }
+
+    HWND hwnd() { return hwnd_; }
+    // Runs the queued notices; answers how many WM_COMMAND with id arrived.
+    int Pump(UINT id) {
+        commands_ = 0, wantedId_ = id;
+        MSG m;
+        while (PeekMessageA(&m, hwnd_, 0, 0, PM_REMOVE))
+            DispatchMessageA(&m);
+        return commands_;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+        auto* self = reinterpret_cast<NoticeWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+        if (self && msg == WM_COMMAND && w == self->wantedId_ && l == 0) {
+            ++self->commands_;
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, w, l);
+    }
+    HWND hwnd_ = nullptr;
+    int commands_ = 0;
+    UINT wantedId_ = 0;
+};
+#else
 class NoticeWindow {
 public:
     NoticeWindow() {
@@ -213,6 +252,7 @@ private:
     int commands_ = 0;
     UINT wantedId_ = 0;
 };
+#endif
 
 class CountingSink final : public com::SimpleObject<CountingSink, ISfNotifySink> {
 public:

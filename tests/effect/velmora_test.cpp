@@ -1,5 +1,5 @@
 #include "effect_rig.h"
-#include "platform/com/typelib.h"
+#include "platform/system.h"
 
 using namespace velmora;
 using namespace velmora::test;

@@ -1,6 +1,7 @@
 // The COM basics: GUID text, the memory stream and storage, the property bag, the marshaler.
 #include <gtest/gtest.h>
 
+#include "platform/com/memory.h"
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/propbag.h"

@@ -6,8 +6,7 @@
 #include <map>
 #include <string>
 
-#include "platform/com/guid.h"
-#include "platform/com/objidl.h"
+#include "platform/system.h"
 
 namespace velmora::test {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/com/object.h"
-#include "platform/com/objidl.h"
+#include "platform/com/memory.h"
 
 namespace velmora::test {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/com/object.h"
+#include "platform/com/memory.h"
 #include "platform/dxtrans/dxtransform.h"
-#include "platform/win32/event.h"
 #include "transform/dxbase.h"
 #include "../support/com.h"
 

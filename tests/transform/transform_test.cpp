@@ -3,7 +3,9 @@
 #include <mutex>
 #include <thread>
 
+#ifndef _WIN32
 #include "platform/win32/testing.h"
+#endif
 #include "test_support.h"
 
 using namespace velmora::test;
@@ -129,6 +131,7 @@ TEST(TransformSetup, StatesAndCodes) {
     std::swap(ins[0], ins[1]);
     EXPECT_EQ(two->Setup(ins, 2, &out, 1, 0), S_OK);
 
+#ifndef _WIN32 // the stand-in's events can be made to fail
     // Events that cannot be made leave a new transform unsited; a later site completes them.
     auto fresh = Make();
     velmora::win32::testing::FailNextEventCreations(2);
@@ -137,6 +140,7 @@ TEST(TransformSetup, StatesAndCodes) {
     EXPECT_EQ(fresh->Setup(nullptr, 0, &out, 1, 0), DXTERR_UNINITIALIZED);
     EXPECT_EQ(fresh->SetSite(MakeSite(1).Get()), S_OK);
     EXPECT_EQ(fresh->Setup(nullptr, 0, &out, 1, 0), S_OK);
+#endif
 }
 
 // Bands by the processors the site's task manager reports: at most one per 4096 pixels, never

@@ -75,6 +75,21 @@ TEST(CompoundFile, TreesSurviveTheRoundTripThroughDiskAndAStandardReader) {
     EXPECT_EQ(e2e::Listing(dir.path()), std::vector<std::string>{"tree.stg"});
 }
 
+// Settings saved by the Windows build through the system's compound files (Wine's ole32), with
+// the preset Green: the file the Windows suites write.
+TEST(CompoundFile, ASettingsFileWrittenOnWindowsLoads) {
+    ComPtr<IStorage> storage;
+    ASSERT_EQ(
+        LoadCompoundFile(VELMORA_SOURCE_DIR "/tests/host/data/written-on-windows.stg", &storage),
+        S_OK)
+        << CompoundFileError();
+    velmora::test::Tree tree;
+    ASSERT_TRUE(Flatten(storage.Get(), L"", &tree));
+    // The root has no class, as the effect's Save sets none; then the record, alone.
+    EXPECT_EQ(tree, (velmora::test::Tree{{L"", "D{00000000-0000-0000-0000-000000000000}"},
+                                         {L"/Contents", std::string("S\xFF\x00\xFF\x00", 5)}}));
+}
+
 TEST(CompoundFile, FailuresAreNamedAndLeaveFilesAlone) {
     e2e::TempDir dir;
     ComPtr<IStorage> s;

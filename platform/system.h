@@ -3,6 +3,9 @@
 #pragma once
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX // std::min and std::max stay usable
+#endif
 #include <windows.h>
 
 #include <comcat.h>

@@ -293,10 +293,10 @@ private:
     static std::pair<HKEY, std::string> Split(const std::string& full) {
         const size_t slash = full.find('\\');
         const std::string root = full.substr(0, slash);
-        HKEY h = root == "HKEY_CLASSES_ROOT"    ? HKEY_CLASSES_ROOT
-                 : root == "HKEY_CURRENT_USER"  ? HKEY_CURRENT_USER
+        // The parser knows these three roots only.
+        HKEY h = root == "HKEY_CURRENT_USER"    ? HKEY_CURRENT_USER
                  : root == "HKEY_LOCAL_MACHINE" ? HKEY_LOCAL_MACHINE
-                                                : HKEY_USERS;
+                                                : HKEY_CLASSES_ROOT;
         return {h, full.substr(slash + 1)};
     }
 };

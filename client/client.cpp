@@ -5,8 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/com/registry.h"
-#include "platform/win32/module.h"
+#include "platform/system.h"
 
 using velmora::com::ComPtr;
 
@@ -18,15 +17,35 @@ std::string RegistryRecovery() {
     return " (mend that line, or move the file away and run 'velmora register' to start anew)";
 }
 
+#ifdef _WIN32
+constexpr const char* kModuleName = "velmora.dll";
+#else
 constexpr const char* kModuleName = "libvelmora.so";
+#endif
 
 // The module the registry names for the effect; empty if none.
 std::string RegisteredServer() {
-    std::string path;
-    velmora::registry::ReadString(HKEY_CLASSES_ROOT,
-                                  "CLSID\\" + com::GuidToString(CLSID_Velmora) + "\\InprocServer32",
-                                  "", &path);
+    const std::string key = "CLSID\\" + com::GuidToString(CLSID_Velmora) + "\\InprocServer32";
+    HKEY server = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &server) != ERROR_SUCCESS)
+        return "";
+    char path[4096];
+    DWORD type = 0, size = sizeof path - 1;
+    const bool read = RegQueryValueExA(server, nullptr, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS &&
+                      type == REG_SZ;
+    RegCloseKey(server);
+    path[read ? size : 0] = 0;
     return path;
+}
+
+// Why the last LoadLibraryA on this thread failed.
+std::string LoadError() {
+#ifdef _WIN32
+    return "error " + std::to_string(GetLastError());
+#else
+    return velmora::win32::LastLoadError();
+#endif
 }
 
 std::string Narrow(const wchar_t* w) {
@@ -50,9 +69,31 @@ std::string Hex(HRESULT hr) {
 }
 
 std::string ModuleBesideProgram() {
+#ifdef _WIN32
+    char self[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return (std::filesystem::path(std::string(self, n)).parent_path() / kModuleName).string();
+#else
     std::error_code ec;
     auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     return (self.parent_path() / kModuleName).string();
+#endif
+}
+
+std::string RegistryName() {
+#ifdef _WIN32
+    return "the system registry";
+#else
+    return velmora::registry::FilePath();
+#endif
+}
+
+std::string RegistryError() {
+#ifdef _WIN32
+    return ""; // the system's registry has no file that may not parse
+#else
+    return velmora::registry::LastError();
+#endif
 }
 
 bool IsRegistered() {
@@ -63,14 +104,15 @@ bool RegisterModule(bool unregister, std::string* modulePath, std::string* error
     *modulePath = ModuleBesideProgram();
     HMODULE module = LoadLibraryA(modulePath->c_str());
     if (!module) {
-        *error = "cannot load the module " + *modulePath + ": " + velmora::win32::LastLoadError();
+        *error = "cannot load the module " + *modulePath + ": " + LoadError();
         return false;
     }
     const char* entry = unregister ? "DllUnregisterServer" : "DllRegisterServer";
-    auto call = reinterpret_cast<HRESULT (*)()>(GetProcAddress(module, entry));
+    auto call =
+        reinterpret_cast<HRESULT (*)()>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
     HRESULT hr = call ? call() : CO_E_ERRORINDLL;
     if (FAILED(hr)) {
-        std::string why = velmora::registry::LastError();
+        std::string why = RegistryError();
         *error = std::string(entry) + " failed (" + Hex(hr) + ")" +
                  (why.empty() ? "" : ": " + why + RegistryRecovery());
     }
@@ -82,7 +124,7 @@ bool EffectSource::Open(bool verbose, std::string* error) {
     ComPtr<IClassFactory> factory;
     HRESULT hr = CoGetClassObject(CLSID_Velmora, CLSCTX_INPROC_SERVER, nullptr,
                                   uuidof<IClassFactory>(), reinterpret_cast<void**>(&factory));
-    const std::string registry = velmora::registry::FilePath();
+    const std::string registry = RegistryName();
     if (SUCCEEDED(hr)) {
         if (verbose)
             std::fprintf(stderr, "velmora: effect found in the registry %s: %s\n", registry.c_str(),
@@ -91,10 +133,10 @@ bool EffectSource::Open(bool verbose, std::string* error) {
     }
     if (hr != REGDB_E_CLASSNOTREG) {
         *error = "the registered module " + RegisteredServer() + " cannot be loaded (" + Hex(hr) +
-                 "): " + velmora::win32::LastLoadError() + "; run 'velmora register' again";
+                 "): " + LoadError() + "; run 'velmora register' again";
         return false;
     }
-    std::string why = velmora::registry::LastError();
+    std::string why = RegistryError();
     if (!why.empty()) {
         *error = "the registry cannot be read: " + why + RegistryRecovery();
         return false;
@@ -115,11 +157,11 @@ bool EffectSource::OpenModule(const std::string& path, std::string* error) {
     Close();
     module_ = LoadLibraryA(path.c_str());
     if (!module_) {
-        *error = "cannot load the module " + path + ": " + velmora::win32::LastLoadError();
+        *error = "cannot load the module " + path + ": " + LoadError();
         return false;
     }
-    getClassObject_ =
-        reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(module_, "DllGetClassObject"));
+    getClassObject_ = reinterpret_cast<LPFNGETCLASSOBJECT>(
+        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
     if (!getClassObject_) {
         *error = path + " has no DllGetClassObject";
         Close();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/velmora.h"
-#include "platform/com/activation.h"
+#include "platform/system.h"
 
 namespace velmora::client {
 
@@ -29,6 +29,11 @@ com::ComPtr<I> Query(IUnknown* unknown) {
 
 // The module installed beside this program.
 std::string ModuleBesideProgram();
+
+// Where the classes are registered: the registry file here, the system's registry on Windows.
+std::string RegistryName();
+// Why the registry cannot be read, or empty.
+std::string RegistryError();
 
 // Whether the registry names a server for the effect.
 bool IsRegistered();

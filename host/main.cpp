@@ -13,7 +13,6 @@
 #include "client/client.h"
 #include "progress.h"
 #include "output_file.h"
-#include "platform/com/registry.h"
 #include "sample.h"
 #include "settings_command.h"
 
@@ -170,14 +169,15 @@ bool ParseCount(const std::string& text, unsigned low, unsigned high, unsigned* 
 
 int Register(bool unregister) {
     std::string module, error;
-    if (unregister && !velmora::client::IsRegistered() && velmora::registry::LastError().empty()) {
+    if (unregister && !velmora::client::IsRegistered() &&
+        velmora::client::RegistryError().empty()) {
         std::printf("nothing to unregister: the effect is not registered in %s\n",
-                    velmora::registry::FilePath().c_str());
+                    velmora::client::RegistryName().c_str());
         return 0;
     }
     if (!velmora::client::RegisterModule(unregister, &module, &error))
         return velmora::host::Fail(error);
-    const std::string file = velmora::registry::FilePath();
+    const std::string file = velmora::client::RegistryName();
     std::printf("%s %s %s %s\n", unregister ? "unregistered" : "registered", module.c_str(),
                 unregister ? "from" : "in", file.c_str());
     return 0;

@@ -1,14 +1,16 @@
 // Structured storage on disk: an in-memory storage written to and read from an OLE2 compound
-// file (through libgsf), so that saved settings open in any compound-file tool.
+// file, so that saved settings open in any compound-file tool. Here through libgsf, on Windows
+// through the system's compound files.
 #pragma once
 
 #include <string>
 
 #include "memory.h"
-#include "objidl.h"
 
+#ifndef _WIN32
 // The file is not a compound file (its header is not one).
 constexpr HRESULT STG_E_INVALIDHEADER = MakeHResult(0x800300FB);
+#endif
 
 namespace velmora::com {
 

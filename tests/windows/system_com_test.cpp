@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/velmora.h"
+#include "platform/com/compound_file.h"
 #include "tests/server/rig.h"
 #include "tests/support/com.h"
 
@@ -171,6 +172,22 @@ TEST_F(SystemCom, CompoundFilesOfBothPlatforms) {
     EXPECT_EQ(got, 4u);
     EXPECT_EQ(std::vector<BYTE>(bytes.begin(), bytes.begin() + got),
               (std::vector<BYTE>{kGreen.alpha, kGreen.red, kGreen.green, kGreen.blue}));
+    storage.Reset();
+    contents.Reset();
+
+    // The hosts' helpers over the same system: read whole into memory, written by replacing.
+    const std::string narrow = std::filesystem::path(written).string();
+    ASSERT_EQ(velmora::com::LoadCompoundFile(narrow.c_str(), &storage), S_OK);
+    const std::string copy = narrow + ".copy.stg";
+    ASSERT_EQ(velmora::com::SaveCompoundFile(storage.Get(), copy.c_str()), S_OK)
+        << velmora::com::CompoundFileError();
+    ComPtr<IUnknown> reloaded = Create();
+    ComPtr<IStorage> back;
+    ASSERT_EQ(velmora::com::LoadCompoundFile(copy.c_str(), &back), S_OK);
+    ASSERT_EQ(Query<IPersistStorage>(reloaded.Get())->Load(back.Get()), S_OK);
+    EXPECT_EQ(Props(reloaded.Get()), kGreen);
+    EXPECT_EQ(velmora::com::LoadCompoundFile((narrow + ".none").c_str(), &back),
+              STG_E_FILENOTFOUND);
 }
 
 TEST_F(SystemCom, AggregatedUnderACountingOuterAndUnloadableAfterRelease) {

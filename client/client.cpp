@@ -82,7 +82,7 @@ std::string ModuleBesideProgram() {
 
 std::string RegistryName() {
 #ifdef _WIN32
-    return "the system registry";
+    return "HKEY_CLASSES_ROOT";
 #else
     return velmora::registry::FilePath();
 #endif

@@ -1,7 +1,5 @@
 #include "apply.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "matte.h"
+#include "os.h"
 #include "output_file.h"
 #include "png_io.h"
 #include "progress.h"
@@ -76,7 +75,7 @@ int MakePlan(const ApplyOptions& options, Plan* plan) {
         !plan->toPipe && fs::is_directory(output) ? output / input.filename() : output;
     if (!plan->toPipe && !IsPngName(target))
         return Fail(target.string() + ": not a .png name; the output is written as PNG", 2);
-    if (plan->toPipe && ::isatty(STDOUT_FILENO))
+    if (plan->toPipe && IsTerminal(stdout))
         return Fail("- would write a PNG to the terminal; redirect standard output", 2);
     plan->frames.push_back({options.input, target.string()});
     return 0;
@@ -129,7 +128,7 @@ bool WriteStaged(const std::string& path, const Image& image, std::string* error
         return false;
     }
     bool ok = WritePng(f, image, error);
-    if (ok && ::fsync(::fileno(f)) != 0) {
+    if (ok && !SyncFile(f)) {
         *error = std::strerror(errno);
         ok = false;
     }

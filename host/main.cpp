@@ -14,7 +14,9 @@
 #include "progress.h"
 #include "output_file.h"
 #include "sample.h"
+#ifndef _WIN32
 #include "settings_command.h"
+#endif
 
 namespace {
 
@@ -25,16 +27,26 @@ constexpr const char* kUsage =
   unregister    remove that registration
   presets       list the effect's presets: index, name and colour (#AARRGGBB)
   apply         take the matte colour out of a PNG file, or of every PNG file of a folder
-  settings      edit the matte colour on the settings page and save it to a file
-  sample        write a synthetic clip matted against green to try the effect on
+)"
+#ifndef _WIN32 // the settings page is not in the Windows module yet
+    R"(  settings      edit the matte colour on the settings page and save it to a file
+)"
+#endif
+    R"(  sample        write a synthetic clip matted against green to try the effect on
 
   --verbose, -v say how the effect was found and how fast it ran
   --version     the program's version
   --help, -h    this text
 
-The registry is the file $VELMORA_REGISTRY, else $XDG_DATA_HOME/velmora/registry.reg
+)"
+#ifdef _WIN32
+    R"(The registry is the system's.
+)";
+#else
+    R"(The registry is the file $VELMORA_REGISTRY, else $XDG_DATA_HOME/velmora/registry.reg
 ($HOME/.local/share/velmora/registry.reg without XDG_DATA_HOME).
 )";
+#endif
 
 constexpr const char* kMatteHelp = R"help(
 M is a preset: its name without case ("(Default)" or default, Green, Blue) or its index (0,
@@ -71,6 +83,7 @@ const Command kCommands[] = {
      {"--matte", "--settings", "--threads"},
      2,
      2},
+#ifndef _WIN32
     {"settings",
      "[FILE] [--matte M] [--screenshot PNG]",
      "Opens the settings page on an effect (loaded from FILE if it exists); OK saves it to FILE\n"
@@ -81,6 +94,7 @@ const Command kCommands[] = {
      {"--matte", "--screenshot"},
      0,
      1},
+#endif
     {"sample",
      "[--frames N] [--size WxH] [--threads N] FOLDER",
      "Writes a synthetic clip matted against green (frame_0001.png ...) into FOLDER, replacing\n"
@@ -202,6 +216,11 @@ int Presets(const Args& args) {
 int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
     velmora::host::RemoveTemporaryFilesOnSignals(); // before any thread starts
+#ifdef _WIN32
+    // The system's COM, in the apartment the effect's worker threads share.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+        return velmora::host::Fail("COM cannot be started");
+#endif
     bool verbose = false;
     int at = 1;
     for (; at < argc && argv[at][0] == '-'; ++at) {
@@ -272,6 +291,7 @@ int main(int argc, char** argv) {
             return Usage("use either --matte or --settings, not both");
         return velmora::host::RunApply(o);
     }
+#ifndef _WIN32
     if (name == "settings") {
         velmora::host::SettingsOptions o;
         if (!args.positional.empty())
@@ -281,6 +301,7 @@ int main(int argc, char** argv) {
         o.verbose = args.verbose;
         return velmora::host::RunSettings(o);
     }
+#endif
     velmora::host::SampleOptions o; // sample
     o.folder = args.positional[0];
     o.threads = threads;

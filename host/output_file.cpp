@@ -1,11 +1,17 @@
 #include "output_file.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -18,7 +24,11 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <random>
+#include <system_error>
 #include <thread>
+
+#include "os.h"
 
 namespace velmora::host {
 namespace {
@@ -63,7 +73,7 @@ void Remove(const std::string& path, Kind kind) {
     std::error_code ec;
     switch (kind) {
     case Kind::File:
-        ::unlink(path.c_str());
+        fs::remove(path, ec);
         break;
     case Kind::Stage:
         // Workers may still be adding frames: again until the folder is gone.
@@ -71,11 +81,12 @@ void Remove(const std::string& path, Kind kind) {
             fs::remove_all(path, ec);
         break;
     case Kind::CreatedFolder:
-        ::rmdir(path.c_str());
+        fs::remove(path, ec); // only while empty
         break;
     }
 }
 
+#ifndef _WIN32
 [[noreturn]] void EndOnSignals(sigset_t signals) {
     int sig = SIGTERM;
     ::sigwait(&signals, &sig);
@@ -92,6 +103,7 @@ void Remove(const std::string& path, Kind kind) {
     ::raise(sig);
     ::_exit(128 + sig);
 }
+#endif
 
 // Tests reach the moments between creating a path and tracking it: with VELMORA_PAUSE_AT set to
 // the moment's name the program says so on stderr and waits there for a signal (10 s at most).
@@ -105,8 +117,14 @@ void PauseForTest(const char* moment) {
 }
 
 std::string Reason(const std::string& path, const char* what, int err) {
-    return path + ": " + what + ": " + std::strerror(err);
+    return path + ": " + what + ": " + ErrorText(err);
 }
+
+#ifdef _WIN32
+std::string Reason(const std::string& path, const char* what) {
+    return path + ": " + what + ": " + std::system_category().message(int(GetLastError()));
+}
+#endif
 
 // Creates the missing folders of folder, outermost first, each recorded for removal until
 // KeepFolders or RemoveFolders.
@@ -120,10 +138,11 @@ bool CreateFolders(const fs::path& folder, std::vector<int>* created, std::strin
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         std::lock_guard tracking(Tracking().lock);
-        if (::mkdir(it->c_str(), 0777) != 0) {
-            if (errno == EEXIST && fs::is_directory(*it, ec))
+        if (!fs::create_directory(*it, ec)) {
+            if (!ec && fs::is_directory(*it, ec))
                 continue; // made by someone else meanwhile
-            *error = Reason(it->string(), "cannot create the folder", errno);
+            *error = it->string() + ": cannot create the folder: " +
+                     (ec ? ec.message() : std::string("a file of that name is there"));
             return false;
         }
         PauseForTest("folder");
@@ -162,6 +181,48 @@ bool IsTemporaryName(const std::string& name, const std::string& prefix) {
                        [](unsigned char c) { return std::isalnum(c); });
 }
 
+#ifdef _WIN32
+// Temporary files and folders are held open by their run, shared for reading, writing and
+// deleting; only an exclusive open proves that nobody holds one. A temporary file also goes
+// with its handle (delete on close) unless it was committed, so a killed run leaves none.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::string RandomChars() {
+    static std::mutex mutex;
+    static std::mt19937 random(std::random_device{}());
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::lock_guard lock(mutex);
+    std::string out(kRandomChars, 'x');
+    for (char& c : out)
+        c = kChars[random() % (sizeof kChars - 1)];
+    return out;
+}
+
+HANDLE HandleOf(int fd) {
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+}
+
+bool SetDeleteOnClose(int fd, bool on) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = on;
+    return SetFileInformationByHandle(HandleOf(fd), FileDispositionInfo, &info, sizeof info);
+}
+
+void RemoveAbandoned(const std::string& folder, const std::string& prefix, bool directories) {
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder.empty() ? "." : folder, ec)) {
+        if (!IsTemporaryName(entry.path().filename().string(), prefix) ||
+            entry.is_directory(ec) != directories)
+            continue;
+        HANDLE h = CreateFileW(entry.path().wstring().c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (h == INVALID_HANDLE_VALUE)
+            continue; // a live run holds it
+        CloseHandle(h);
+        fs::remove_all(entry.path(), ec);
+    }
+}
+#else
 // Takes the lock of a temporary file or folder just made, so that no other run takes it for
 // abandoned. False if another run removed it in the moment before (the caller makes another).
 bool LockFresh(int fd) {
@@ -200,6 +261,7 @@ void RemoveAbandoned(const std::string& folder, const std::string& prefix, bool 
     }
     ::closedir(dir);
 }
+#endif
 
 } // namespace
 
@@ -216,6 +278,42 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     // Hidden, beside the target, so the rename stays on one file system.
     const std::string prefix = "." + p.filename().string() + kTempTag;
     RemoveAbandoned(p.parent_path().string(), prefix, false);
+#ifdef _WIN32
+    HANDLE h = INVALID_HANDLE_VALUE;
+    {
+        std::lock_guard tracking(Tracking().lock);
+        for (int attempt = 0; h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+            temp_ = (p.parent_path() / (prefix + RandomChars())).string();
+            h = CreateFileW(fs::path(temp_).wstring().c_str(), GENERIC_WRITE | DELETE, kShareAll,
+                            nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+                *error = Reason(path, "cannot create");
+                temp_.clear();
+                return false;
+            }
+        }
+        if (h == INVALID_HANDLE_VALUE) {
+            *error = path + ": cannot create: no free temporary name";
+            temp_.clear();
+            return false;
+        }
+        PauseForTest("temporary");
+        tracked_ = Track(temp_, Kind::File);
+    }
+    HANDLE second = nullptr;
+    DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &second, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    lock_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(second), 0);
+    const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+    if (lock_ < 0 || fd < 0 || !SetDeleteOnClose(lock_, true)) {
+        *error = Reason(path, "cannot create");
+        if (fd >= 0)
+            ::_close(fd);
+        Discard();
+        return false;
+    }
+    file_ = ::_fdopen(fd, "wb");
+#else
     int fd = -1;
     {
         std::lock_guard tracking(Tracking().lock);
@@ -245,6 +343,7 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
     file_ = ::fdopen(fd, "wb");
+#endif
     if (!file_) {
         *error = Reason(path, "cannot create", errno);
         ::close(fd);
@@ -260,7 +359,7 @@ bool OutputFile::Finish(std::string* error) {
         return false;
     }
     int err = 0;
-    if (std::fflush(file_) != 0 || std::ferror(file_) || ::fsync(::fileno(file_)) != 0)
+    if (std::ferror(file_) || !SyncFile(file_))
         err = errno ? errno : EIO;
     if (std::fclose(file_) != 0 && !err)
         err = errno;
@@ -282,16 +381,39 @@ bool OutputFile::Commit(std::string* error) {
     }
     {
         std::lock_guard tracking(Tracking().lock);
+#ifdef _WIN32
+        // Through the handle that holds it: kept, then renamed over the target.
+        const std::wstring to = fs::absolute(fs::path(path_)).wstring();
+        std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+        std::memcpy(rename->FileName, to.c_str(), rename->FileNameLength);
+        if (!SetDeleteOnClose(lock_, false) ||
+            !SetFileInformationByHandle(HandleOf(lock_), FileRenameInfo, rename,
+                                        static_cast<DWORD>(buffer.size()))) {
+            *error = Reason(path_, "cannot replace");
+            Discard();
+            return false;
+        }
+#else
         if (::rename(temp_.c_str(), path_.c_str()) != 0) {
             *error = Reason(path_, "cannot replace", errno);
             Discard();
             return false;
         }
+#endif
         Untrack(tracked_);
         tracked_ = -1;
         KeepFolders(&created_);
     }
     temp_.clear();
+#ifdef _WIN32
+    if (lock_ >= 0) {
+        ::_close(lock_);
+        lock_ = -1;
+    }
+#else
     if (lock_ >= 0) {
         ::close(lock_);
         lock_ = -1;
@@ -302,6 +424,7 @@ bool OutputFile::Commit(std::string* error) {
         ::fsync(dfd);
         ::close(dfd);
     }
+#endif
     return true;
 }
 
@@ -310,6 +433,15 @@ void OutputFile::Discard() {
         std::fclose(file_);
         file_ = nullptr;
     }
+#ifdef _WIN32
+    if (lock_ >= 0) {
+        if (!temp_.empty())
+            SetDeleteOnClose(lock_, true); // goes with the last handle
+        ::_close(lock_);
+        lock_ = -1;
+    }
+    temp_.clear();
+#else
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
         temp_.clear();
@@ -318,6 +450,7 @@ void OutputFile::Discard() {
         ::close(lock_); // after the removal: no other run may take it meanwhile
         lock_ = -1;
     }
+#endif
     Untrack(tracked_);
     tracked_ = -1;
     RemoveFolders(&created_);
@@ -340,6 +473,27 @@ bool StagingDirectory::Create(const std::string& destination, std::string* error
         return false;
     }
     RemoveAbandoned(destination, kTempTag, true);
+#ifdef _WIN32
+    for (int attempt = 0; stageLock_ < 0 && attempt < 100; ++attempt) {
+        std::lock_guard tracking(Tracking().lock);
+        stage_ = (fs::path(destination) / (std::string(kTempTag) + RandomChars())).string();
+        const std::wstring wide = fs::path(stage_).wstring();
+        if (!CreateDirectoryW(wide.c_str(), nullptr)) {
+            if (GetLastError() == ERROR_ALREADY_EXISTS)
+                continue;
+            *error = Reason(destination, "cannot write into the folder");
+            stage_.clear();
+            Discard();
+            return false;
+        }
+        HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            stageLock_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+        PauseForTest("stage");
+        tracked_ = Track(stage_, Kind::Stage);
+    }
+#else
     for (int attempt = 0; stageLock_ < 0 && attempt < 100; ++attempt) {
         std::lock_guard tracking(Tracking().lock);
         stage_ = (fs::path(destination) / (std::string(kTempTag) + "XXXXXX")).string();
@@ -358,6 +512,7 @@ bool StagingDirectory::Create(const std::string& destination, std::string* error
         PauseForTest("stage");
         tracked_ = Track(stage_, Kind::Stage);
     }
+#endif
     if (stageLock_ < 0) {
         *error = destination + ": cannot write into the folder: no staging folder could be locked";
         stage_.clear();
@@ -376,17 +531,27 @@ bool StagingDirectory::Commit(const std::vector<std::string>& names, std::string
     std::lock_guard tracking(Tracking().lock);
     for (const auto& name : names) {
         const std::string to = (fs::path(destination_) / name).string();
+#ifdef _WIN32
+        if (!MoveFileExW(fs::path(PathOf(name)).wstring().c_str(), fs::path(to).wstring().c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            *error = Reason(to, "cannot replace");
+            return false;
+        }
+#else
         if (::rename(PathOf(name).c_str(), to.c_str()) != 0) {
             *error = Reason(to, "cannot replace", errno);
             return false;
         }
+#endif
         PauseForTest("commit");
     }
+#ifndef _WIN32
     int dfd = ::open(destination_.c_str(), O_RDONLY | O_DIRECTORY);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);
     }
+#endif
     KeepFolders(&created_);
     Discard();
     return true;
@@ -399,7 +564,11 @@ void StagingDirectory::Discard() {
         stage_.clear();
     }
     if (stageLock_ >= 0) {
+#ifdef _WIN32
+        ::_close(stageLock_);
+#else
         ::close(stageLock_); // after the removal: no other run may take it meanwhile
+#endif
         stageLock_ = -1;
     }
     Untrack(tracked_);
@@ -419,6 +588,21 @@ bool WriteFileAtomically(const std::string& path, const void* data, size_t size,
     return out.Commit(error);
 }
 
+#ifdef _WIN32
+void RemoveTemporaryFilesOnSignals() {
+    // Ctrl+C, Ctrl+Break and closing the console: the handler runs on a thread of its own.
+    SetConsoleCtrlHandler(
+        [](DWORD) -> BOOL {
+            Tracked& t = Tracking();
+            t.signalled = true;
+            t.lock.lock(); // held to the end: nothing new is created or tracked after this
+            for (auto it = t.paths.rbegin(); it != t.paths.rend(); ++it)
+                Remove(it->second.first, it->second.second);
+            ExitProcess(STATUS_CONTROL_C_EXIT);
+        },
+        TRUE);
+}
+#else
 void RemoveTemporaryFilesOnSignals() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -436,5 +620,6 @@ void RemoveTemporaryFilesOnSignals() {
         });
     });
 }
+#endif
 
 } // namespace velmora::host

@@ -1,10 +1,9 @@
 #include "progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "os.h"
 
 namespace velmora::host {
 
@@ -18,7 +17,7 @@ int Fail(const std::string& message, int status) {
 }
 
 ProgressBar::ProgressBar(std::size_t total, std::string unit)
-    : total_(total), unit_(std::move(unit)), active_(::isatty(STDERR_FILENO) == 1),
+    : total_(total), unit_(std::move(unit)), active_(IsTerminal(stderr)),
       start_(std::chrono::steady_clock::now()), last_(start_ - std::chrono::seconds(1)) {}
 
 ProgressBar::~ProgressBar() {
@@ -36,8 +35,7 @@ void ProgressBar::Update(std::size_t done) {
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
 
-    winsize ws{};
-    int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col ? ws.ws_col : 80;
+    const int columns = TerminalColumns();
     char tail[96];
     if (done < total_ && rate > 0)
         std::snprintf(tail, sizeof tail, " %zu/%zu %s  %.1f/s  %.0f s left", done, total_,

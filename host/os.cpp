@@ -1,7 +1,6 @@
 #include "os.h"
 
 #include <cerrno>
-#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -46,10 +45,6 @@ bool SyncFile(std::FILE* f) {
 #else
     return ::fsync(::fileno(f)) == 0;
 #endif
-}
-
-std::string ErrorText(int err) {
-    return std::strerror(err);
 }
 
 } // namespace velmora::host

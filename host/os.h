@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdio>
-#include <string>
 
 namespace velmora::host {
 
@@ -12,7 +11,5 @@ bool IsTerminal(std::FILE* f);
 int TerminalColumns();
 // Flushes the stream's buffer and the system's to the disk; false with errno set if that fails.
 bool SyncFile(std::FILE* f);
-// The text of a system error number.
-std::string ErrorText(int err);
 
 } // namespace velmora::host

@@ -117,7 +117,7 @@ void PauseForTest(const char* moment) {
 }
 
 std::string Reason(const std::string& path, const char* what, int err) {
-    return path + ": " + what + ": " + ErrorText(err);
+    return path + ": " + what + ": " + std::strerror(err);
 }
 
 #ifdef _WIN32

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -15,6 +17,23 @@ namespace dxtest {
 using velmora::com::ComPtr;
 
 using velmora::dxbounds::Discrete;
+
+// std::latch over a mutex: MinGW's std::latch (its atomic wait) can miss a wake-up and hang.
+class Latch {
+public:
+    explicit Latch(int count) : left_(count) {}
+    void ArriveAndWait() {
+        std::unique_lock lock(mutex_);
+        if (--left_ == 0)
+            met_.notify_all();
+        met_.wait(lock, [this] { return left_ <= 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable met_;
+    int left_;
+};
 
 inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
     return {b, g, r, a};

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
 #include <random>
 #include <thread>
 #include <vector>
@@ -60,13 +59,13 @@ TEST(SurfaceLocks, SourceRowsAreCopiedOnceWhicheverThreadReachesThemFirst) {
         ASSERT_EQ(DXCreateSurfaceOnMemoryFrom(DXPF_PMARGB32, mem.data(), w * 4, source.data(),
                                               w * 4, w, h, &s),
                   S_OK);
-        std::latch allHeld(strips);
+        Latch allHeld(strips);
         std::vector<std::thread> threads;
         for (LONG i = 0; i < strips; ++i)
             threads.emplace_back([&, i] {
                 DXBNDS b = Discrete({i * w / strips, round % 8, (i + 1) * w / strips, h});
                 ComPtr<IDXARGBReadWritePtr> p = LockRW(s.Get(), &b);
-                allHeld.arrive_and_wait();
+                allHeld.ArriveAndWait();
                 if (p)
                     p->FillRect(nullptr, Sample(0, 0, 0, BYTE(i + 1)), FALSE);
             });

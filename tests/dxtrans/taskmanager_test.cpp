@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <latch>
 #include <set>
 #include <thread>
 #include <vector>
@@ -101,10 +100,10 @@ TEST(TaskManager, RunsEveryTaskOnceOnThePoolAndSetsItsEvent) {
 TEST(TaskManager, RunsTasksAtOnceUpToItsLimit) {
     // Four tasks meet at a latch: they can only all get there by running at the same time.
     ComPtr<IDXTaskManager> tm = NewManager(4);
-    std::latch meet(4);
-    std::vector<DXTMTASKINFO> info(
-        4, {[](void* d, BOOL*) { static_cast<std::latch*>(d)->arrive_and_wait(); }, &meet, nullptr,
-            0, nullptr});
+    Latch meet(4);
+    std::vector<DXTMTASKINFO> info(4,
+                                   {[](void* d, BOOL*) { static_cast<Latch*>(d)->ArriveAndWait(); },
+                                    &meet, nullptr, 0, nullptr});
     EXPECT_EQ(tm->ScheduleTasks(info.data(), nullptr, nullptr, 4, INFINITE), S_OK);
 
     // Under a limit of two, each task waits (a while at most) for a third to join it: with the

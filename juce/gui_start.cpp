@@ -7,10 +7,12 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#if JUCE_LINUX
 #include "x11_event_queue.h"
 
 // Xlib last: its macros clash with the framework's names.
 #include <X11/Xlib.h>
+#endif
 
 namespace velmora {
 namespace {
@@ -18,6 +20,26 @@ namespace {
 int numUsers = 0;
 std::unique_ptr<juce::ScopedJuceInitialiser_GUI> ownStart;
 
+#if JUCE_WINDOWS
+// The framework paints a window's changes on the display's vertical blank, which some displays
+// never report (Wine on a virtual X server): changes wait for a timer there as well.
+class PendingRepaints : private juce::Timer, public juce::DeletedAtShutdown {
+public:
+    PendingRepaints() { startTimerHz(60); }
+    ~PendingRepaints() override { clearSingletonInstance(); }
+
+    JUCE_DECLARE_SINGLETON_SINGLETHREADED_MINIMAL(PendingRepaints)
+
+private:
+    void timerCallback() override {
+        for (int i = juce::ComponentPeer::getNumPeers(); --i >= 0;)
+            if (auto* peer = juce::ComponentPeer::getPeer(i))
+                peer->performAnyPendingRepaintsNow();
+    }
+};
+
+JUCE_IMPLEMENT_SINGLETON(PendingRepaints)
+#else
 std::atomic<std::uint64_t> errorCount{0};
 std::atomic<int> lastErrorCode{0};
 std::atomic<int> lastErrorRequest{0};
@@ -28,19 +50,26 @@ int RecordXError(Display*, XErrorEvent* event) {
     errorCount.fetch_add(1);
     return 0;
 }
+#endif
 
 } // namespace
 
 GuiStart::GuiStart() {
     if (numUsers++ == 0) {
+#if JUCE_LINUX
         // Inside a host an X error must not end the process, and a display without a window
         // manager lacks atoms the framework only looks up.
         InstallXErrorRecorder();
         InternWindowManagerAtoms();
+#endif
         if (juce::MessageManager::getInstanceWithoutCreating() == nullptr)
             ownStart = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
     }
+#if JUCE_LINUX
     keepX11EventQueueDrained();
+#else
+    PendingRepaints::getInstance();
+#endif
 }
 
 GuiStart::~GuiStart() {
@@ -52,6 +81,11 @@ int GuiStart::users() {
     return numUsers;
 }
 
+#if JUCE_WINDOWS
+void SetGuiModuleInstance(void* instance) {
+    juce::Process::setCurrentModuleInstanceHandle(instance);
+}
+#else
 void InstallXErrorRecorder() {
     static std::once_flag once;
     std::call_once(once, [] { XSetErrorHandler(RecordXError); });
@@ -98,5 +132,6 @@ bool InternWindowManagerAtoms() {
     XCloseDisplay(display);
     return true;
 }
+#endif
 
 } // namespace velmora

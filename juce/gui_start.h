@@ -20,6 +20,10 @@ public:
     static int users();
 };
 
+#ifdef _WIN32
+// The module whose windows the framework makes: a DLL's own instance, given when it is loaded.
+void SetGuiModuleInstance(void* instance);
+#else
 // Replaces Xlib's default error handler, which ends the process, with one that counts errors.
 // Process-wide and idempotent; it stays installed for the life of the process.
 void InstallXErrorRecorder();
@@ -31,5 +35,6 @@ int LastXErrorRequest();
 // Interns the window-manager atoms that toolkits only look up, so that on a display without a
 // window manager they exist instead of arriving as None in requests. False with no display.
 bool InternWindowManagerAtoms();
+#endif
 
 } // namespace velmora

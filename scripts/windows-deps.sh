@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds with MinGW-w64 what the Windows build needs and Debian ships only for Linux: Highway (the
-# kernel's dispatch), libpng (the program's PNG files) and GoogleTest (the Windows test programs).
-# Highway and libpng come from Debian's source packages, patches applied; GoogleTest from the
-# sources in Debian's googletest package. Static libraries go to build/windows-deps/prefix, which
+# kernel's dispatch), libpng (PNG files for the program and the GUI framework), libjpeg-turbo (the
+# GUI framework's JPEG loader) and GoogleTest (the Windows test programs). Highway, libpng and
+# libjpeg-turbo come from Debian's source packages, patches applied; GoogleTest from the sources
+# in Debian's googletest package. Static libraries go to build/windows-deps/prefix, which
 # the windows preset searches; what is built already is kept.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -52,4 +53,12 @@ build highway "$deps/src/highway" -DBUILD_TESTING=OFF -DHWY_ENABLE_TESTS=OFF \
 unpack libpng1.6
 build libpng "$deps/src/libpng1.6" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
     -DPNG_EXECUTABLES=OFF
+unpack libjpeg-turbo
+build libjpeg-turbo "$deps/src/libjpeg-turbo" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON \
+    -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF
+# The GUI framework's loader includes jpegint.h and declares the library inside its own namespace,
+# where it needs jconfig.h's boolean, which the Windows jconfig.h leaves out once rpcndr.h has
+# been read.
+cp "$deps/src/libjpeg-turbo/jpegint.h" "$prefix/include/"
+sed -i 's|^#ifndef __RPCNDR_H__.*$|#if 1 /* always: also inside a namespace */|' "$prefix/include/jconfig.h"
 build googletest /usr/src/googletest -DINSTALL_GTEST=ON -DBUILD_GMOCK=ON

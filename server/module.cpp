@@ -7,10 +7,11 @@
 #include "effect/velmora.h"
 #include "instance.h"
 #include "platform/platform.h"
+#include "settings/velmora_pp.h"
 #ifdef _WIN32
+#include "juce/gui_start.h"
 #define VELMORA_EXPORT // the module's .def file names the exports
 #else
-#include "settings/velmora_pp.h"
 #include "typelib_data.h"
 #define VELMORA_EXPORT __attribute__((visibility("default")))
 #endif
@@ -38,9 +39,7 @@ struct ClassEntry {
 
 ClassEntry g_classes[] = {
     {&CLSID_Velmora, &CreateEffect, kEffectRegistryScript, true},
-#ifndef _WIN32 // the page's panel is not built for Windows yet
     {&CLSID_VelmoraPP, &CreateSettingsPage, kPageRegistryScript, false},
-#endif
 };
 
 std::mutex g_classObjectLock; // serialises the first creation of each class object
@@ -108,7 +107,10 @@ extern "C" {
 VELMORA_EXPORT BOOL DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH) {
         SetModuleInstance(instance);
-#ifndef _WIN32 // on Windows the type library is the module's TYPELIB resource
+#ifdef _WIN32
+        // The panel's windows belong to this module, not to the program that loaded it.
+        SetGuiModuleInstance(instance);
+#else // on Windows the type library is the module's TYPELIB resource
         com::AddTypeLibResource(instance, &kVelmoraTypeLib);
 #endif
         DisableThreadLibraryCalls(instance);

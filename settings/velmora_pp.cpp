@@ -86,8 +86,9 @@ HWND CVelmoraPP::Create(HWND parent) {
     m_hWndParent = parent;
     m_hWnd = static_cast<HWND>(m_pPanel->getWindowHandle());
 
+#ifndef _WIN32
     // The panel's window joins the window table: notices run on the message thread, and show
-    // and move act on the panel.
+    // and move act on the panel. A real window has all of that from the system.
     juce::Component::SafePointer<PropPageComp> panel(m_pPanel);
     velmora::win32::RegisterWindow(
         m_hWnd, &DefWindowProcA,
@@ -104,6 +105,7 @@ HWND CVelmoraPP::Create(HWND parent) {
                 if (repaint)
                     panel->repaint();
             }});
+#endif
     SetPropA(m_hWnd, PropertyName(m_hWnd).c_str(), this);
     m_pfnOldWndProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC));
     SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC,
@@ -123,8 +125,10 @@ void CVelmoraPP::DestroyWindow() {
         exchange->SetNotifyWindow(nullptr, 0);
     delete m_pPanel;
     m_pPanel = nullptr;
+#ifndef _WIN32
     // The window is gone: notices still queued for it are dropped, never dispatched.
     velmora::win32::UnregisterWindow(m_hWnd);
+#endif
 }
 
 void CVelmoraPP::UpdateFromEffect() {
@@ -166,8 +170,18 @@ bool CVelmoraPP::OnPanelKey(void* page, int keyCode) {
         key = VK_RETURN;
     else if (keyCode == juce::KeyPress::escapeKey)
         key = VK_ESCAPE;
-    if (!key || !self->m_pPageSite)
+    if (!key)
         return false;
     MSG msg{self->m_hWnd, WM_KEYDOWN, key, 0, 0, {0, 0}};
-    return self->m_pPageSite->TranslateAccelerator(&msg) == S_OK;
+    if (self->m_pPageSite && self->m_pPageSite->TranslateAccelerator(&msg) == S_OK)
+        return true;
+#ifdef _WIN32
+    // The system's frames leave keys to their dialog, which never sees these: the panel's window
+    // wants every key. Offered as the dialog's own, they press its OK or Cancel.
+    if (HWND dialog = GetAncestor(self->m_hWnd, GA_ROOT); dialog && dialog != self->m_hWnd) {
+        msg.hwnd = dialog;
+        return IsDialogMessageA(dialog, &msg) != FALSE;
+    }
+#endif
+    return false;
 }

@@ -155,11 +155,9 @@ TEST(Server, RegistrationWritesExactlyTheTables) {
 
     // Each class: its two ProgIDs, and its key with its name, server and threading model.
     std::set<std::string> expected;
-    for (auto [progId, name, clsid] : {std::tuple{"Tarnwell.Velmora", "Tarnwell Velmora", kEffect},
-#ifndef _WIN32 // the settings page is not in the Windows module yet
-                                       {"Tarnwell.VelmoraPP", "Tarnwell Velmora Settings", kPage}
-#endif
-         }) {
+    for (auto [progId, name, clsid] :
+         {std::tuple{"Tarnwell.Velmora", "Tarnwell Velmora", kEffect},
+          {"Tarnwell.VelmoraPP", "Tarnwell Velmora Settings", kPage}}) {
         for (const std::string& id : {progId + std::string(".1"), std::string(progId)})
             expected.insert({id, id + "|=" + name, id + "\\CLSID", id + "\\CLSID|=" + clsid});
         const std::string curVer = progId + std::string("\\CurVer"), key = "CLSID\\" + clsid;

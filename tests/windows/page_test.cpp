@@ -1,0 +1,333 @@
+// The settings page in the system's property frame, as a Windows host shows it: the effect's pages
+// handed to OleCreatePropertyFrame, the frame driven by real X input on the display (xdotool,
+// which Wine starts like any program) and read back from the screen. Never linked to the module.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "api/velmora.h"
+#include "tests/server/rig.h"
+#include "tests/support/com.h"
+
+#include <tlhelp32.h> // after the system's headers, which it needs
+
+using velmora::com::ComPtr;
+using velmora::test::Query;
+
+namespace {
+
+using Exchange = ISfExchangeProps<FilterProps>;
+using Clock = std::chrono::steady_clock;
+
+constexpr FilterProps kStart{255, 37, 201, 90};
+constexpr FilterProps kBluePreset{255, 0, 0, 255};
+constexpr int kBlueIndex = 2;
+
+// Runs a Linux program from the Windows one; true when it exits with 0.
+bool RunUnix(std::string command) {
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &start, &process))
+        return false;
+    WaitForSingleObject(process.hProcess, 10000);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 0;
+}
+
+// A window's class, title and visibility, and its children's, for a failure's message.
+std::string Describe(HWND w) {
+    char name[64] = {}, text[64] = {};
+    GetClassNameA(w, name, sizeof name);
+    GetWindowTextA(w, text, sizeof text);
+    std::string out = std::string(name) + "'" + text + "'" + (IsWindowVisible(w) ? "" : "(hidden)");
+    std::string children;
+    EnumChildWindows(
+        w,
+        [](HWND c, LPARAM s) -> BOOL {
+            if (GetParent(c) == GetAncestor(c, GA_PARENT))
+                *reinterpret_cast<std::string*>(s) += " " + Describe(c);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    return children.empty() ? out : out + "[" + children + " ]";
+}
+
+// The first visible window inside frame whose class begins with kind and, if given, whose text
+// is text.
+HWND Inside(HWND frame, const std::string& kind, const char* text = nullptr) {
+    struct Search {
+        const std::string& kind;
+        const char* text;
+        HWND found;
+    } search{kind, text, nullptr};
+    EnumChildWindows(
+        frame,
+        [](HWND w, LPARAM out) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(out);
+            char name[64] = {}, label[64] = {};
+            GetClassNameA(w, name, sizeof name);
+            GetWindowTextA(w, label, sizeof label);
+            if (std::string(name).rfind(s->kind, 0) != 0 || !IsWindowVisible(w) ||
+                (s->text && std::string(label) != s->text))
+                return TRUE;
+            s->found = w;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The page's panel: the framework's own window inside the frame.
+HWND FindPanel(HWND frame) {
+    return Inside(frame, "JUCE_");
+}
+
+POINT Centre(HWND w) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+void ClickAt(POINT p) {
+    RunUnix("/usr/bin/xdotool mousemove --sync " + std::to_string(p.x) + " " + std::to_string(p.y) +
+            " click 1");
+}
+
+// A key pressed in the frame, as the user does: the frame's window is given the display's input
+// focus (there is no window manager to do it on a click), the panel the frame's own focus by a
+// click on its background, beside the colour selector.
+void KeyInPanel(HWND frame, const char* key) {
+    char title[128] = {};
+    GetWindowTextA(frame, title, sizeof title);
+    RunUnix(std::string("/usr/bin/xdotool search --name \"^") + title + "$\" windowfocus --sync");
+    RECT panel{};
+    GetWindowRect(FindPanel(frame), &panel);
+    ClickAt({panel.left + 240, panel.top + 200});
+    RunUnix(std::string("/usr/bin/xdotool key ") + key);
+}
+
+std::set<HWND> WindowsOfThisProcess() {
+    std::set<HWND> found;
+    EnumWindows(
+        [](HWND w, LPARAM out) -> BOOL {
+            DWORD pid = 0;
+            GetWindowThreadProcessId(w, &pid);
+            if (pid == GetCurrentProcessId())
+                reinterpret_cast<std::set<HWND>*>(out)->insert(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Threads of this process that the module's code started: they begin in the module or, when
+// started through the C runtime (as the framework and the standard library start theirs), in
+// the runtime. The system and the test framework keep threads of their own.
+int ThreadsOfTheModule() {
+    using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    constexpr int kStartAddress = 9; // ThreadQuerySetWin32StartAddress
+    const auto query = reinterpret_cast<QueryThread>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    const HMODULE module = GetModuleHandleA(VELMORA_MODULE_PATH);
+    const HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    int count = 0;
+    for (BOOL more = Thread32First(snap, &t); more; more = Thread32Next(snap, &t)) {
+        if (t.th32OwnerProcessID != GetCurrentProcessId() || !module)
+            continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, t.th32ThreadID);
+        void* start = nullptr;
+        HMODULE from = nullptr;
+        if (thread && query(thread, kStartAddress, &start, sizeof start, nullptr) == 0 &&
+            GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                   GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               static_cast<LPCSTR>(start), &from))
+            count += from == module || from == runtime;
+        if (thread)
+            CloseHandle(thread);
+    }
+    CloseHandle(snap);
+    return count;
+}
+
+// What the display shows inside a window, read from the screen as a user sees it.
+struct Shot {
+    RECT at{};
+    std::vector<COLORREF> pixels;
+    int Count(FilterProps c) const {
+        int n = 0;
+        for (COLORREF p : pixels)
+            n += p == RGB(c.red, c.green, c.blue);
+        return n;
+    }
+    std::set<COLORREF> Colours(RECT r) const {
+        std::set<COLORREF> seen;
+        const LONG w = at.right - at.left;
+        for (LONG y = r.top; y < r.bottom; ++y)
+            for (LONG x = r.left; x < r.right; ++x)
+                seen.insert(pixels[y * w + x]);
+        return seen;
+    }
+};
+
+Shot Capture(HWND window) {
+    Shot shot;
+    GetWindowRect(window, &shot.at);
+    const int w = shot.at.right - shot.at.left, h = shot.at.bottom - shot.at.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, shot.at.left, shot.at.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<DWORD> bgra(static_cast<size_t>(w) * h);
+    GetDIBits(memory, bitmap, 0, h, bgra.data(), &info, DIB_RGB_COLORS);
+    for (DWORD p : bgra)
+        shot.pixels.push_back(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return shot;
+}
+
+// Polls until ready answers true or the time is up; the display and the frame's thread move at
+// their own pace.
+bool Within(int seconds, const std::function<bool()>& ready) {
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    while (!ready()) {
+        if (Clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+class PropertyFrame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(Module().Register(), S_OK);
+        ASSERT_EQ(CoCreateInstance(CLSID_Velmora, nullptr, CLSCTX_INPROC_SERVER, uuidof<IUnknown>(),
+                                   reinterpret_cast<void**>(&effect)),
+                  S_OK);
+        FilterProps start = kStart;
+        ASSERT_EQ(Query<Exchange>(effect.Get())->SetProps(&start), S_OK);
+    }
+
+    FilterProps Props() const {
+        FilterProps p{};
+        Query<Exchange>(effect.Get())->GetProps(&p);
+        return p;
+    }
+
+    // Shows the effect's pages in the system's frame on this thread, as a host does, while
+    // drive works the frame from another thread and ends it. Checks that the frame leaves no
+    // window and no thread behind.
+    void Show(const std::function<void(HWND frame, HWND panel)>& drive, const char* way = "") {
+        const std::set<HWND> windowsBefore = WindowsOfThisProcess();
+        ASSERT_EQ(ThreadsOfTheModule(), 0);
+        CAUUID pages{};
+        ASSERT_EQ(Query<ISpecifyPropertyPages>(effect.Get())->GetPages(&pages), S_OK);
+        ASSERT_EQ(pages.cElems, 1u);
+        EXPECT_EQ(pages.pElems[0], CLSID_VelmoraPP);
+
+        std::thread driver([&] {
+            SCOPED_TRACE(way);
+            HWND frame = nullptr, panel = nullptr;
+            const bool shown = Within(30, [&] {
+                for (HWND w : WindowsOfThisProcess())
+                    if (!windowsBefore.count(w) && IsWindowVisible(w) &&
+                        (panel = FindPanel(w)) != nullptr)
+                        return (frame = w) != nullptr;
+                return false;
+            });
+            if (!shown) {
+                std::string seen;
+                for (HWND w : WindowsOfThisProcess())
+                    if (!windowsBefore.count(w)) {
+                        seen += " " + Describe(w);
+                        PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
+                    }
+                ADD_FAILURE() << "the frame never showed the page; new windows:" << seen;
+                return;
+            }
+            // The panel's framework runs threads of its own while the frame is up.
+            EXPECT_GT(ThreadsOfTheModule(), 0);
+            drive(frame, panel);
+            if (!Within(15, [&] { return !IsWindow(frame); })) {
+                ADD_FAILURE() << "the frame did not end: " << Describe(frame);
+                PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0);
+            }
+        });
+        IUnknown* objects[] = {effect.Get()};
+        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 40, 40, L"Velmora", 1, objects, pages.cElems,
+                                         pages.pElems, 0, 0, nullptr),
+                  S_OK);
+        driver.join();
+        CoTaskMemFree(pages.pElems);
+
+        EXPECT_TRUE(Within(10, [&] { return WindowsOfThisProcess() == windowsBefore; }))
+            << WindowsOfThisProcess().size() << " windows, " << windowsBefore.size() << " before";
+        EXPECT_TRUE(Within(10, [&] { return ThreadsOfTheModule() == 0; }))
+            << ThreadsOfTheModule() << " threads of the module left";
+    }
+
+    ComPtr<IUnknown> effect;
+};
+
+} // namespace
+
+TEST_F(PropertyFrame, ShowsThePageTakesClicksAndNoticesAndOkKeepsTheRecord) {
+    Show([&](HWND frame, HWND panel) {
+        // The page shows the effect's colour in its preview box, below the banner, beside a
+        // colour square of many shades.
+        Shot shot;
+        EXPECT_TRUE(Within(10, [&] { return (shot = Capture(panel)).Count(kStart) > 1000; }))
+            << shot.Count(kStart) << " pixels of the effect's colour";
+        EXPECT_GT(shot.Colours({0, 0, 200, 22}).size(), 8u) << "no banner";
+        EXPECT_GT(shot.Colours({0, 23, 200, 200}).size(), 2000u) << "no colour square";
+
+        // A click high and to the right in the colour square writes to the effect at once.
+        const POINT square{shot.at.left + 150, shot.at.top + 80};
+        EXPECT_TRUE(Within(20, [&] {
+            ClickAt(square);
+            return Props() != kStart;
+        })) << "a click in the colour square never reached the effect";
+        const FilterProps picked = Props();
+        EXPECT_GT(picked.red + picked.green + picked.blue, 200);
+
+        // A preset applied on this thread reaches the panel through the effect's notice.
+        EXPECT_EQ(Query<IStaticFilterPreset>(effect.Get())->ApplyPreset(kBlueIndex), S_OK);
+        EXPECT_TRUE(Within(10, [&] { return Capture(panel).Count(kBluePreset) > 1000; }))
+            << "the panel never showed the preset";
+
+        ClickAt(Centre(Inside(frame, "Button", "OK")));
+    });
+    EXPECT_EQ(Props(), kBluePreset);
+}
+
+TEST_F(PropertyFrame, CancelEscapeAndClosingEndItCleanly) {
+    const std::vector<std::pair<const char*, std::function<void(HWND)>>> ways = {
+        {"Cancel", [](HWND frame) { ClickAt(Centre(Inside(frame, "Button", "Cancel"))); }},
+        {"Escape", [](HWND frame) { KeyInPanel(frame, "Escape"); }},
+        {"Enter", [](HWND frame) { KeyInPanel(frame, "Return"); }},
+        {"close", [](HWND frame) { PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const auto& [name, end] : ways) {
+        SCOPED_TRACE(name);
+        Show([&](HWND frame, HWND) { end(frame); }, name);
+    }
+}

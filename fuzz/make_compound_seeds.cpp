@@ -32,10 +32,8 @@ void AddStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& 
 }
 
 void Save(IStorage* storage, const std::string& path) {
-    const HRESULT hr = velmora::com::SaveCompoundFile(storage, path.c_str());
-    if (FAILED(hr))
-        std::fprintf(stderr, "%s\n", velmora::com::CompoundFileError().c_str());
-    FUZZ_CHECK(SUCCEEDED(hr));
+    FUZZ_CHECK_SAY(SUCCEEDED(velmora::com::SaveCompoundFile(storage, path.c_str())), "%s\n",
+                   velmora::com::CompoundFileError().c_str());
 }
 
 void Write(const std::string& path, const std::vector<char>& bytes) {

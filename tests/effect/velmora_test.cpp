@@ -7,21 +7,15 @@ namespace bnds = velmora::dxbounds;
 
 TEST(Effect, InterfacesShareOneIdentityAndStartAtPresetZero) {
     auto fx = MakeEffect();
-    for (const IID& iid :
-         {uuidof<ISfVideoPluginExtension>(), uuidof<IDXTSfAutomation>(),
-          uuidof<IStaticFilterPreset>(), uuidof<IPersistStreamInit>(),
-          uuidof<ISfExchangeProps<FilterProps>>(), uuidof<IVelmora>(), uuidof<IDispatch>(),
-          uuidof<IMarshal>(), uuidof<IDXEffect>(), uuidof<IObjectSafety>(),
-          uuidof<IPersistStorage>(), uuidof<ISpecifyPropertyPages>(), uuidof<IPersistPropertyBag>(),
-          uuidof<IDXTransform>(), uuidof<IDXBaseObject>(), uuidof<IObjectWithSite>()}) {
-        ComPtr<IUnknown> p, back;
-        ASSERT_EQ(fx->QueryInterface(iid, reinterpret_cast<void**>(&p)), S_OK)
-            << velmora::com::GuidToString(iid);
-        ASSERT_EQ(p->QueryInterface(uuidof<IUnknown>(), reinterpret_cast<void**>(&back)), S_OK);
-        EXPECT_EQ(back.Get(), fx.Get()) << "one identity";
-    }
-    void* none = nullptr;
-    EXPECT_EQ(fx->QueryInterface(uuidof<IStream>(), &none), E_NOINTERFACE);
+    EXPECT_EQ(Answers(fx.Get(), {uuidof<ISfVideoPluginExtension>(), uuidof<IDXTSfAutomation>(),
+                                 uuidof<IStaticFilterPreset>(), uuidof<IPersistStreamInit>(),
+                                 uuidof<ISfExchangeProps<FilterProps>>(), uuidof<IVelmora>(),
+                                 uuidof<IDispatch>(), uuidof<IMarshal>(), uuidof<IDXEffect>(),
+                                 uuidof<IObjectSafety>(), uuidof<IPersistStorage>(),
+                                 uuidof<ISpecifyPropertyPages>(), uuidof<IPersistPropertyBag>(),
+                                 uuidof<IDXTransform>(), uuidof<IDXBaseObject>(),
+                                 uuidof<IObjectWithSite>(), uuidof<IStream>()}),
+              (std::vector<bool>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}));
     FilterProps props{};
     Query<ISfExchangeProps<FilterProps>>(fx.Get())->GetProps(&props);
     EXPECT_EQ(props, kPresets[0]);

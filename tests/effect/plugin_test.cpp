@@ -118,14 +118,18 @@ TEST(PluginExtension, EachOperationOnRecordFlagAndNotices) {
         }
 }
 
+// The frame record, and a frame rendered with it: the current record, or in automation mode the
+// blend of the keys.
 TEST(PluginExtension, FrameRecordFollowsAutomationAndItsKeys) {
-    EffectRig r;
+    FrameRig r(16, 16, 9, 1);
     r.fx->ApplyPreset(2);
     ASSERT_EQ(r.fx->SetKeyProps(StreamOf(kBlack).Get(), StreamOf(kGreen).Get()), S_OK);
     r.fx->SetInterpolationFraction(0.5);
     EXPECT_EQ(r.fx->TakeFrameProps(), kBlue) << "mode 0: the current record";
     r.fx->SetAutomationMode(1);
     EXPECT_EQ(r.fx->TakeFrameProps(), (FilterProps{255, 0, 127, 0}));
+    ASSERT_EQ(r.Run(), S_OK);
+    EXPECT_EQ(r.memory, Unmatted(r.original, FilterProps{255, 0, 127, 0}));
     // Failed keys: both become preset 0.
     r.fx->SetInterpolationFraction(1.0);
     r.fx->SetKeyProps(StreamOf(kGreen).Get(), StreamOf().Get());

@@ -14,6 +14,7 @@
 #include "effect/velmora.h"
 #include "fuzz_support.h"
 #include "platform/com/object.h"
+#include "tests/support/storage_tree.h"
 #include "tests/support/stream_double.h"
 
 using velmora::com::ComPtr;
@@ -238,14 +239,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(CreateMemoryStorage(&root) == S_OK);
             ComPtr<IStream> contents;
             if (shape >= 1 && shape <= 3) {
-                FUZZ_CHECK(root->CreateStream(shape == 1 ? L"Content" : kContentsStream, kCreate, 0,
-                                              0, &contents) == S_OK);
-                ULONG put = 0;
-                if (!bytes.empty())
-                    FUZZ_CHECK(contents->Write(bytes.data(), static_cast<ULONG>(bytes.size()),
-                                               &put) == S_OK);
-                if (shape != 3)
-                    contents.Reset();
+                FUZZ_CHECK(
+                    velmora::test::PutStream(root.Get(), shape == 1 ? L"Content" : kContentsStream,
+                                             bytes, shape == 3 ? &contents : nullptr) == S_OK);
             } else if (shape == 4) {
                 ComPtr<IStorage> sub;
                 FUZZ_CHECK(root->CreateStorage(kContentsStream, kCreate, 0, 0, &sub) == S_OK);

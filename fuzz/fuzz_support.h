@@ -20,10 +20,13 @@
 #include "platform/com/atl.h"
 
 // A broken invariant: say which and abort, so that libFuzzer (or the replay) keeps the input.
-#define FUZZ_CHECK(cond)                                                                           \
+#define FUZZ_CHECK(cond) FUZZ_CHECK_SAY(cond, "%s", "")
+// The same, then saying what went wrong: FUZZ_CHECK_SAY(r == ERROR_SUCCESS, "set: %ld\n", r).
+#define FUZZ_CHECK_SAY(cond, ...)                                                                  \
     do {                                                                                           \
         if (!(cond)) {                                                                             \
             std::fprintf(stderr, "%s:%d: fuzz check failed: %s\n", __FILE__, __LINE__, #cond);     \
+            std::fprintf(stderr, __VA_ARGS__);                                                     \
             std::abort();                                                                          \
         }                                                                                          \
     } while (0)

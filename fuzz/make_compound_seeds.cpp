@@ -9,9 +9,11 @@
 #include "effect/velmora.h"
 #include "fuzz_support.h"
 #include "platform/com/compound_file.h"
+#include "tests/support/storage_tree.h"
 
 using velmora::com::ComPtr;
 using namespace velmora::fuzz;
+using velmora::test::PutStream;
 
 namespace {
 
@@ -23,19 +25,9 @@ ComPtr<IStorage> NewStorage() {
     return storage;
 }
 
-void AddStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& bytes) {
-    ComPtr<IStream> s;
-    ULONG put = 0;
-    FUZZ_CHECK(storage->CreateStream(name, kCreate, 0, 0, &s) == S_OK);
-    FUZZ_CHECK(bytes.empty() ||
-               s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &put) == S_OK);
-}
-
 void Save(IStorage* storage, const std::string& path) {
-    const HRESULT hr = velmora::com::SaveCompoundFile(storage, path.c_str());
-    if (FAILED(hr))
-        std::fprintf(stderr, "%s\n", velmora::com::CompoundFileError().c_str());
-    FUZZ_CHECK(SUCCEEDED(hr));
+    FUZZ_CHECK_SAY(SUCCEEDED(velmora::com::SaveCompoundFile(storage, path.c_str())), "%s\n",
+                   velmora::com::CompoundFileError().c_str());
 }
 
 void Write(const std::string& path, const std::vector<char>& bytes) {
@@ -61,8 +53,8 @@ int main(int argc, char** argv) {
     // With the effect's class id on the root, and another stream beside "Contents".
     ComPtr<IStorage> classed = NewStorage();
     FUZZ_CHECK(classed->SetClass(CLSID_Velmora) == S_OK);
-    AddStream(classed.Get(), L"Contents", {0x80, 0x10, 0x20, 0x30});
-    AddStream(classed.Get(), L"\x05SummaryInformation", {1, 2, 3});
+    FUZZ_CHECK(PutStream(classed.Get(), L"Contents", {0x80, 0x10, 0x20, 0x30}) == S_OK);
+    FUZZ_CHECK(PutStream(classed.Get(), L"\x05SummaryInformation", {1, 2, 3}) == S_OK);
     Save(classed.Get(), dir + "/class-id.stg");
 
     // A nested storage, a stream past the mini-stream cutoff (4096 bytes), a short "Contents".
@@ -72,9 +64,9 @@ int main(int argc, char** argv) {
         big[i] = static_cast<BYTE>(i * 7);
     FUZZ_CHECK(nested->CreateStorage(L"Sub", kCreate, 0, 0, &sub) == S_OK);
     FUZZ_CHECK(sub->SetClass(CLSID_VelmoraPP) == S_OK);
-    AddStream(sub.Get(), L"Contents", {1, 2, 3, 4});
-    AddStream(nested.Get(), L"Big", big);
-    AddStream(nested.Get(), L"Contents", {9, 9});
+    FUZZ_CHECK(PutStream(sub.Get(), L"Contents", {1, 2, 3, 4}) == S_OK);
+    FUZZ_CHECK(PutStream(nested.Get(), L"Big", big) == S_OK);
+    FUZZ_CHECK(PutStream(nested.Get(), L"Contents", {9, 9}) == S_OK);
     sub.Reset(); // an open element cannot be opened again to be written out
     Save(nested.Get(), dir + "/nested.stg");
     Save(NewStorage().Get(), dir + "/empty.stg");

@@ -131,10 +131,8 @@ void CheckReadsBack(HKEY h, const std::string& name, DWORD type, std::vector<BYT
     DWORD gotType = 0, got = static_cast<DWORD>(want.size());
     std::vector<BYTE> buffer(want.size() + 1);
     const LSTATUS r = RegQueryValueExA(h, name.c_str(), nullptr, &gotType, buffer.data(), &got);
-    if (r != ERROR_SUCCESS)
-        std::fprintf(stderr, "fuzz: the value just set does not read: %ld %s\n",
-                     static_cast<long>(r), reg::LastError().c_str());
-    FUZZ_CHECK(r == ERROR_SUCCESS);
+    FUZZ_CHECK_SAY(r == ERROR_SUCCESS, "the value just set does not read: %ld %s\n",
+                   static_cast<long>(r), reg::LastError().c_str());
     buffer.resize(got);
     FUZZ_CHECK(gotType == type && buffer == want);
 }
@@ -157,15 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A rewrite keeps everything.
     const std::string formatted = reg::Format(hive);
     reg::Hive again;
-    if (!reg::Parse(formatted, "formatted.reg", &again, &error)) {
-        std::fprintf(stderr, "fuzz: the formatted registry does not parse: %s\n%s\n", error.c_str(),
-                     formatted.c_str());
-        FUZZ_CHECK(false);
-    }
-    if (!SameKey(hive.top, again.top)) {
-        std::fprintf(stderr, "fuzz: the registry changed in a rewrite:\n%s\n", formatted.c_str());
-        FUZZ_CHECK(false);
-    }
+    FUZZ_CHECK_SAY(reg::Parse(formatted, "formatted.reg", &again, &error),
+                   "the formatted registry does not parse: %s\n%s\n", error.c_str(),
+                   formatted.c_str());
+    FUZZ_CHECK_SAY(SameKey(hive.top, again.top), "the registry changed in a rewrite:\n%s\n",
+                   formatted.c_str());
     FUZZ_CHECK(reg::Format(again) == formatted);
 
     // The Win32 calls over the file as it was given.
@@ -192,10 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (v->type == REG_DWORD && v->data.size() != 4) {
             FUZZ_CHECK(r == ERROR_INVALID_PARAMETER);
         } else {
-            if (r != ERROR_SUCCESS)
-                std::fprintf(stderr, "fuzz: RegSetValueExA: %ld %s\n", static_cast<long>(r),
-                             reg::LastError().c_str());
-            FUZZ_CHECK(r == ERROR_SUCCESS);
+            FUZZ_CHECK_SAY(r == ERROR_SUCCESS, "RegSetValueExA: %ld %s\n", static_cast<long>(r),
+                           reg::LastError().c_str());
             CheckReadsBack(h, v->name, v->type, v->data);
         }
         RegCloseKey(h);
@@ -220,10 +212,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     HKEY opened = nullptr;
     r = RegOpenKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, KEY_READ, &opened);
-    if (r != ERROR_SUCCESS)
-        std::fprintf(stderr, "fuzz: the key just created does not open: %ld %s\n",
-                     static_cast<long>(r), reg::LastError().c_str());
-    FUZZ_CHECK(r == ERROR_SUCCESS);
+    FUZZ_CHECK_SAY(r == ERROR_SUCCESS, "the key just created does not open: %ld %s\n",
+                   static_cast<long>(r), reg::LastError().c_str());
     RegCloseKey(opened);
     r = RegSetValueExA(h, name.c_str(), 0, type, bytes.data(), static_cast<DWORD>(bytes.size()));
     if (r == ERROR_SUCCESS)

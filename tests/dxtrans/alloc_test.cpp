@@ -51,14 +51,7 @@ TEST(SteadyState, FramesAllocateNothing) {
         bands[i] = {s.Get(), i * 16, (i + 1) * 16, E_FAIL};
         info[i] = {&BandTask, &bands[i], nullptr, 0, nullptr};
     }
-    {
-        // As many pointers at once as a frame holds, so that the free list has them.
-        std::vector<ComPtr<IDXARGBReadWritePtr>> held;
-        for (LONG i = 0; i < 4; ++i) {
-            DXBNDS b = Discrete({0, i * 16, 64, (i + 1) * 16});
-            held.push_back(LockRW(s.Get(), &b));
-        }
-    }
+    velmora::test::WarmLocks(s.Get());
     auto frame = [&] {
         ASSERT_EQ(tm->ScheduleTasks(info, events, ids, 4, INFINITE), S_OK);
         for (const Band& b : bands)

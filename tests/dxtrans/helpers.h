@@ -11,12 +11,15 @@
 #include "platform/system.h"
 #include "platform/dxtrans/bounds.h"
 #include "platform/dxtrans/dxtrans.h"
+#include "../support/surface.h"
 
 namespace dxtest {
 
 using velmora::com::ComPtr;
 
 using velmora::dxbounds::Discrete;
+using velmora::test::LockRead;
+using velmora::test::LockRW;
 
 // std::latch over a mutex: MinGW's std::latch (its atomic wait) can miss a wake-up and hang.
 class Latch {
@@ -40,16 +43,10 @@ inline DXSAMPLE Sample(BYTE a, BYTE r, BYTE g, BYTE b) {
 }
 
 inline ComPtr<IDXSurface> NewSurface(DWORD format, LONG w, LONG h) {
-    ComPtr<IDXSurfaceFactory> factory;
-    EXPECT_EQ(DXCreateSurfaceFactory(&factory), S_OK);
-    GUID id = format == DXPF_PMARGB32 ? DXFMT_PMARGB32
-              : format == DXPF_ARGB32 ? DXFMT_ARGB32
-                                      : DXFMT_RGB24;
-    DXBNDS b = Discrete({0, 0, w, h});
-    ComPtr<IDXSurface> s;
-    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &id, &b, 0, nullptr, IID_PPV_ARGS(&s)),
-              S_OK);
-    return s;
+    return velmora::test::MakeSurface(format == DXPF_PMARGB32 ? DXFMT_PMARGB32
+                                      : format == DXPF_ARGB32 ? DXFMT_ARGB32
+                                                              : DXFMT_RGB24,
+                                      w, h);
 }
 
 // A lock's result, the pointer released at once.
@@ -64,18 +61,6 @@ inline HRESULT Elsewhere(IDXSurface* s, DXBNDS b, DWORD flags, ULONG timeOut = 0
     HRESULT hr = E_FAIL;
     std::thread([&] { hr = TryLock(s, &b, flags, timeOut); }).join();
     return hr;
-}
-
-inline ComPtr<IDXARGBReadWritePtr> LockRW(IDXSurface* s, const DXBNDS* b = nullptr) {
-    ComPtr<IDXARGBReadWritePtr> p;
-    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READWRITE, IID_PPV_ARGS(&p), nullptr), S_OK);
-    return p;
-}
-
-inline ComPtr<IDXARGBReadPtr> LockRead(IDXSurface* s, const DXBNDS* b = nullptr) {
-    ComPtr<IDXARGBReadPtr> p;
-    EXPECT_EQ(s->LockSurface(b, 0, DXLOCKF_READ, IID_PPV_ARGS(&p), nullptr), S_OK);
-    return p;
 }
 
 // The whole locked area of w x h samples, row after row.

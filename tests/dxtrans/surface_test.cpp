@@ -9,8 +9,10 @@
 
 #include "helpers.h"
 #include "platform/com/object.h"
+#include "../support/com.h"
 
 using namespace dxtest;
+using velmora::test::Answers;
 
 namespace {
 
@@ -262,38 +264,6 @@ TEST(SurfaceModifier, ShowsTheForegroundOverTheFillAndRefusesToCompose) {
                  m->GetCompositeOperation(nullptr), m->GetOpacity(nullptr), m->GetLookup(nullptr)}),
               R(5, E_POINTER));
 }
-
-namespace {
-
-// Which of iids the object answers. Every answer must lead back to the object's one IUnknown
-// and a refusal must clear the out-parameter; the object's count ends where it began.
-std::vector<bool> Answers(IUnknown* object, std::initializer_list<IID> iids) {
-    const auto count = [&] { return object->AddRef(), object->Release(); };
-    const ULONG before = count();
-    ComPtr<IUnknown> self;
-    EXPECT_EQ(object->QueryInterface(IID_PPV_ARGS(&self)), S_OK);
-    std::vector<bool> answered;
-    for (const IID& iid : iids) {
-        void* p = &p;
-        const HRESULT hr = object->QueryInterface(iid, &p);
-        answered.push_back(hr == S_OK);
-        if (hr != S_OK) {
-            EXPECT_EQ(hr, E_NOINTERFACE);
-            EXPECT_EQ(p, nullptr);
-            continue;
-        }
-        ComPtr<IUnknown> back;
-        EXPECT_EQ(static_cast<IUnknown*>(p)->QueryInterface(IID_PPV_ARGS(&back)), S_OK);
-        EXPECT_EQ(back.Get(), self.Get()) << velmora::com::GuidToString(iid);
-        static_cast<IUnknown*>(p)->Release();
-    }
-    EXPECT_EQ(object->QueryInterface(uuidof<IUnknown>(), nullptr), E_POINTER);
-    self.Reset();
-    EXPECT_EQ(count(), before);
-    return answered;
-}
-
-} // namespace
 
 // Surfaces, the modifier and their pointers answer exactly their interfaces with one identity;
 // a read lock's pointer does not answer the writing interface.

@@ -10,24 +10,9 @@ using namespace velmora::test;
 
 namespace {
 
-// Allocations made by frames once warm. The platform keeps released lock pointers and task
-// records for reuse; holding four band locks at once, as many as a frame takes, fills its free
-// list up to what any frame needs, whatever the thread timing of the first frames.
+// Allocations made by frames once warm (the lock pointers' free list too).
 long CountFrames(EffectRig& rig, IDXSurface* surface, const GUID* request = nullptr) {
-    DXBNDS whole{};
-    surface->GetBounds(&whole);
-    const LONG height = whole.u.D[DXB_Y].Max;
-    ComPtr<IDXARGBReadWritePtr> held[4];
-    for (LONG i = 0; i < 4; ++i) {
-        DXBNDS band = whole;
-        band.u.D[DXB_Y].Min = height * i / 4;
-        band.u.D[DXB_Y].Max = height * (i + 1) / 4;
-        EXPECT_EQ(surface->LockSurface(&band, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                                       reinterpret_cast<void**>(&held[i]), nullptr),
-                  S_OK);
-    }
-    for (auto& p : held)
-        p.Reset();
+    WarmLocks(surface);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(rig.Run(nullptr, nullptr, request), S_OK);
     AllocationCount count;

@@ -18,6 +18,7 @@
 #include "effect/velmora.h"
 #include "platform/system.h"
 #include "../support/rule.h"
+#include "../support/storage_tree.h"
 #include "../support/stream_double.h"
 #include "../transform/test_support.h"
 
@@ -44,12 +45,7 @@ inline ComPtr<IStream> StreamOf(const FilterProps& p, size_t size = 4) {
 inline ComPtr<IStorage> StorageOf(const FilterProps& p) {
     ComPtr<IStorage> stg;
     EXPECT_EQ(CreateMemoryStorage(&stg), S_OK);
-    ComPtr<IStream> s;
-    EXPECT_EQ(stg->CreateStream(kContentsStream,
-                                STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s),
-              S_OK);
-    ULONG put = 0;
-    EXPECT_EQ(s->Write(Bytes(p).data(), 4, &put), S_OK);
+    EXPECT_EQ(PutStream(stg.Get(), kContentsStream, Bytes(p)), S_OK);
     return stg;
 }
 

@@ -118,14 +118,18 @@ TEST(PluginExtension, EachOperationOnRecordFlagAndNotices) {
         }
 }
 
+// The frame record, and a frame rendered with it: the current record, or in automation mode the
+// blend of the keys.
 TEST(PluginExtension, FrameRecordFollowsAutomationAndItsKeys) {
-    EffectRig r;
+    FrameRig r(16, 16, 9, 1);
     r.fx->ApplyPreset(2);
     ASSERT_EQ(r.fx->SetKeyProps(StreamOf(kBlack).Get(), StreamOf(kGreen).Get()), S_OK);
     r.fx->SetInterpolationFraction(0.5);
     EXPECT_EQ(r.fx->TakeFrameProps(), kBlue) << "mode 0: the current record";
     r.fx->SetAutomationMode(1);
     EXPECT_EQ(r.fx->TakeFrameProps(), (FilterProps{255, 0, 127, 0}));
+    ASSERT_EQ(r.Run(), S_OK);
+    EXPECT_EQ(r.memory, Unmatted(r.original, FilterProps{255, 0, 127, 0}));
     // Failed keys: both become preset 0.
     r.fx->SetInterpolationFraction(1.0);
     r.fx->SetKeyProps(StreamOf(kGreen).Get(), StreamOf().Get());
@@ -214,25 +218,14 @@ TEST(PluginExtension, ConcurrentChangesNeverTearTheFrameRecord) {
     w.Notices();
 }
 
-// A stream round trip, and a storage one through its one element "Contents": one without it,
-// or with it held open elsewhere, is refused and the record kept.
-TEST(Persistence, StreamAndStorageRoundTrips) {
-    EffectRig fx, back;
-    const FilterProps p{7, 77, 177, 227};
-    fx.SetProps(p);
-    ComPtr<IStream> s = StreamOf();
-    ASSERT_EQ(fx.Stream()->Save(s.Get(), TRUE), S_OK);
-    s->Seek({}, STREAM_SEEK_SET, nullptr);
-    ASSERT_EQ(back.Stream()->Load(s.Get()), S_OK);
-    EXPECT_EQ(back.Props(), p);
-    ULARGE_INTEGER size{};
-    EXPECT_EQ(fx.fx->GetSizeMax(&size), S_OK);
-    EXPECT_EQ(size.QuadPart, 4u);
-
+// A storage saved holds one element, the stream "Contents"; one without it, or with it held open
+// elsewhere, is refused and the record kept. (Every road's round trip is in the fault suite, the
+// size a stream needs in the stream fuzzer's replay, after every input.)
+TEST(Persistence, AStorageHoldsOnlyContents) {
+    EffectRig fx;
     ComPtr<IStorage> stg;
     ASSERT_EQ(CreateMemoryStorage(&stg), S_OK);
     EXPECT_EQ(fx.Storage()->Save(stg.Get(), TRUE), S_OK);
-    EXPECT_EQ(fx.Storage()->IsDirty(), S_FALSE);
     ComPtr<IEnumSTATSTG> e;
     ASSERT_EQ(stg->EnumElements(0, nullptr, 0, &e), S_OK);
     STATSTG st{};
@@ -242,9 +235,6 @@ TEST(Persistence, StreamAndStorageRoundTrips) {
     EXPECT_EQ(st.cbSize.QuadPart, 4u);
     CoTaskMemFree(st.pwcsName);
     EXPECT_EQ(e->Next(1, &st, nullptr), S_FALSE) << "one element only";
-    fx.fx->ApplyPreset(0);
-    EXPECT_EQ(fx.Storage()->Load(stg.Get()), S_OK);
-    EXPECT_EQ(fx.Props(), p);
 
     ComPtr<IStream> held;
     ASSERT_EQ(stg->OpenStream(L"Contents", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &held),

@@ -148,10 +148,6 @@ TEST(PersistenceFaults, EveryCallOfEveryRoad) {
     Figure("faults injected", static_cast<double>(injected));
 }
 
-// Settings saved as a compound file, then read back cut short at every length, and with bytes
-// damaged: the import either fails with a one-line reason naming the file, or gives a storage;
-// the effect then either refuses it (previous record kept) or loads a whole record that is what
-// the file's Contents stream holds, never a mix.
 // A storage that answers success without giving a stream is refused, the record kept.
 TEST(PersistenceFaults, AStorageThatClaimsAStreamItDoesNotGiveIsRefused) {
     Fx fx;
@@ -166,6 +162,10 @@ TEST(PersistenceFaults, AStorageThatClaimsAStreamItDoesNotGiveIsRefused) {
     }
 }
 
+// Settings saved as a compound file, then read back cut short at every length, and with bytes
+// damaged: the import either fails with a one-line reason naming the file, or gives a storage;
+// the effect then either refuses it (previous record kept) or loads a whole record that is what
+// the file's Contents stream holds, never a mix.
 TEST(CompoundFileFaults, CutAndDamagedFilesNeverHalfApply) {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("velmora-stgfaults-" + std::to_string(::getpid()));

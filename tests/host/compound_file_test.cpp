@@ -11,19 +11,9 @@ using velmora::com::ComPtr;
 using velmora::com::LoadCompoundFile;
 using velmora::com::SaveCompoundFile;
 using velmora::test::Flatten;
-
-namespace {
+using velmora::test::PutStream;
 
 constexpr DWORD kCreate = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
-
-void PutStream(IStorage* s, const wchar_t* name, const std::string& bytes) {
-    ComPtr<IStream> stream;
-    ASSERT_EQ(s->CreateStream(name, kCreate, 0, 0, &stream), S_OK);
-    ULONG written = 0;
-    stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-}
-
-} // namespace
 
 TEST(CompoundFile, TreesSurviveTheRoundTripThroughDiskAndAStandardReader) {
     e2e::TempDir dir;
@@ -31,18 +21,18 @@ TEST(CompoundFile, TreesSurviveTheRoundTripThroughDiskAndAStandardReader) {
     ASSERT_EQ(CreateMemoryStorage(&root), S_OK);
     ASSERT_EQ(root->SetClass(velmora::com::MakeGuid("{6B1F2C40-8E3A-4D57-A1C9-3F0E5D7B2A91}")),
               S_OK);
-    PutStream(root.Get(), L"Contents", std::string("\xFF\x00\xFF\x00", 4));
-    PutStream(root.Get(), L"Empty", "");
+    ASSERT_EQ(PutStream(root.Get(), L"Contents", std::string("\xFF\x00\xFF\x00", 4)), S_OK);
+    ASSERT_EQ(PutStream(root.Get(), L"Empty", std::string()), S_OK);
     std::string big(100000, '\0');
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = static_cast<char>(i * 7 + i / 251);
-    PutStream(root.Get(), L"Big stream", big); // past the small-stream limit
+    ASSERT_EQ(PutStream(root.Get(), L"Big stream", big), S_OK); // past the small-stream limit
     {
         ComPtr<IStorage> sub, deeper;
         ASSERT_EQ(root->CreateStorage(L"Inner", kCreate, 0, 0, &sub), S_OK);
         ASSERT_EQ(sub->SetClass(velmora::com::MakeGuid("{00112233-4455-6677-8899-AABBCCDDEEFF}")),
                   S_OK);
-        PutStream(sub.Get(), L"Grüße", "unicode names");
+        ASSERT_EQ(PutStream(sub.Get(), L"Grüße", std::string("unicode names")), S_OK);
         ASSERT_EQ(sub->CreateStorage(L"Deeper", kCreate, 0, 0, &deeper), S_OK);
     }
     const std::string path = (dir / "tree.stg").string();

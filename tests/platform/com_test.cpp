@@ -5,6 +5,7 @@
 #include "platform/com/objidl.h"
 #include "platform/com/ocidl.h"
 #include "platform/com/propbag.h"
+#include "../support/com.h"
 
 using namespace velmora::com;
 
@@ -105,16 +106,7 @@ TEST(PropertyBag, MapRoundTripAndARefusedValueFailsTheLoad) {
 // inner unknown keeps its own count and answers IUnknown (itself) and IMarshal only. Alone, the
 // inner unknown is its identity.
 TEST(FreeThreadedMarshaler, InnerAndOuterUnknowns) {
-    struct Outer : IUnknown {
-        STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-        STDMETHOD_(ULONG, Release)() override { return --refs; }
-        ULONG refs = 1;
-    } outer;
+    velmora::test::CountingOuter outer;
     IUnknown* inner = nullptr;
     ASSERT_EQ(CoCreateFreeThreadedMarshaler(&outer, &inner), S_OK);
     EXPECT_EQ(outer.refs, 1u) << "the inner object holds no reference on its outer";

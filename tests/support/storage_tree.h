@@ -1,10 +1,11 @@
 // A storage walked and read whole, as an importer reads it: every element below it by path, a
-// storage as 'D' and its class id, a stream as 'S' and its bytes. No test framework here: the
-// compound-file fuzzer uses it too.
+// storage as 'D' and its class id, a stream as 'S' and its bytes; and a stream put into one. No
+// test framework here: the fuzz targets use it too.
 #pragma once
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -45,6 +46,24 @@ inline bool Flatten(IStorage* storage, const std::wstring& path, Tree* tree, int
         }
     }
     return true;
+}
+
+// Creates (or replaces) the stream name holding bytes (a string or a vector of bytes); a short
+// write is a failure. open, if given, receives the stream, still open.
+template <class Bytes = std::vector<BYTE>>
+HRESULT PutStream(IStorage* storage, const OLECHAR* name, const Bytes& bytes,
+                  IStream** open = nullptr) {
+    com::ComPtr<IStream> s;
+    ULONG put = 0;
+    HRESULT hr =
+        storage->CreateStream(name, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE, 0, 0, &s);
+    if (SUCCEEDED(hr) && !bytes.empty())
+        hr = s->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &put);
+    if (SUCCEEDED(hr) && put != bytes.size())
+        hr = STG_E_WRITEFAULT;
+    if (SUCCEEDED(hr) && open)
+        *open = s.Detach();
+    return hr;
 }
 
 } // namespace velmora::test

@@ -13,47 +13,14 @@
 #include "platform/dxtrans/dxtransform.h"
 #include "transform/dxbase.h"
 #include "../support/com.h"
+#include "../support/surface.h"
 
 namespace velmora::test {
-
-// The whole w x h surface as premultiplied samples (T: DXPMSAMPLE, or BYTE for B, G, R, A).
-template <class T = DXPMSAMPLE>
-std::vector<T> Samples(IDXSurface* s, LONG w, LONG h) {
-    ComPtr<IDXARGBReadPtr> ptr;
-    EXPECT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READ, uuidof<IDXARGBReadPtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    std::vector<T> v(static_cast<size_t>(w) * h * sizeof(DXPMSAMPLE) / sizeof(T));
-    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, w, h}, 0};
-    ptr->UnpackRect(&d);
-    return v;
-}
-
-template <class T>
-void Fill(IDXSurface* s, LONG w, LONG h, std::vector<T> v) {
-    ComPtr<IDXARGBReadWritePtr> ptr;
-    ASSERT_EQ(s->LockSurface(nullptr, 0, DXLOCKF_READWRITE, uuidof<IDXARGBReadWritePtr>(),
-                             reinterpret_cast<void**>(&ptr), nullptr),
-              S_OK);
-    DXPACKEDRECTDESC d{reinterpret_cast<DXPMSAMPLE*>(v.data()), TRUE, RECT{0, 0, w, h}, 0};
-    ptr->PackRect(&d);
-}
 
 inline ComPtr<IDXTransformFactory> MakeSite(ULONG processors) {
     ComPtr<IDXTransformFactory> f;
     EXPECT_EQ(DXCreateTransformFactory(processors, &f), S_OK);
     return f;
-}
-
-inline ComPtr<IDXSurface> MakeSurface(const GUID& format, LONG width, LONG height) {
-    ComPtr<IDXSurfaceFactory> factory;
-    EXPECT_EQ(DXCreateSurfaceFactory(&factory), S_OK);
-    DXBNDS b = dxbounds::Discrete(0, width, 0, height);
-    ComPtr<IDXSurface> s;
-    EXPECT_EQ(factory->CreateSurface(nullptr, nullptr, &format, &b, 0, nullptr,
-                                     uuidof<IDXSurface>(), reinterpret_cast<void**>(&s)),
-              S_OK);
-    return s;
 }
 
 inline DXVEC Placement(LONG x, LONG y) {

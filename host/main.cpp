@@ -14,9 +14,7 @@
 #include "progress.h"
 #include "output_file.h"
 #include "sample.h"
-#ifndef _WIN32
 #include "settings_command.h"
-#endif
 
 namespace {
 
@@ -28,10 +26,8 @@ constexpr const char* kUsage =
   presets       list the effect's presets: index, name and colour (#AARRGGBB)
   apply         take the matte colour out of a PNG file, or of every PNG file of a folder
 )"
-#ifndef _WIN32 // the settings page is not in the Windows module yet
     R"(  settings      edit the matte colour on the settings page and save it to a file
 )"
-#endif
     R"(  sample        write a synthetic clip matted against green to try the effect on
 
   --verbose, -v say how the effect was found and how fast it ran
@@ -83,18 +79,25 @@ const Command kCommands[] = {
      {"--matte", "--settings", "--threads"},
      2,
      2},
-#ifndef _WIN32
     {"settings",
+#ifdef _WIN32 // the system's frame renders only to the screen
+     "[FILE] [--matte M]",
+#else
      "[FILE] [--matte M] [--screenshot PNG]",
+#endif
      "Opens the settings page on an effect (loaded from FILE if it exists); OK saves it to FILE\n"
      "(.stg: compound file; other names: the 4-byte record), or prints the colour without FILE.\n\n"
+#ifdef _WIN32
+     "  --matte M         start from this matte and write FILE without a window\n",
+     {"--matte"},
+#else
      "  --matte M         start from this matte; without --screenshot, write FILE without a "
      "window\n"
      "  --screenshot PNG  render the frame with the page to PNG and exit\n",
      {"--matte", "--screenshot"},
+#endif
      0,
      1},
-#endif
     {"sample",
      "[--frames N] [--size WxH] [--threads N] FOLDER",
      "Writes a synthetic clip matted against green (frame_0001.png ...) into FOLDER, replacing\n"
@@ -291,7 +294,6 @@ int main(int argc, char** argv) {
             return Usage("use either --matte or --settings, not both");
         return velmora::host::RunApply(o);
     }
-#ifndef _WIN32
     if (name == "settings") {
         velmora::host::SettingsOptions o;
         if (!args.positional.empty())
@@ -301,7 +303,6 @@ int main(int argc, char** argv) {
         o.verbose = args.verbose;
         return velmora::host::RunSettings(o);
     }
-#endif
     velmora::host::SampleOptions o; // sample
     o.folder = args.positional[0];
     o.threads = threads;

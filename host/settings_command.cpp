@@ -7,9 +7,29 @@
 #include "matte.h"
 #include "progress.h"
 #include "settings_file.h"
+#include "api/velmora.h"
 #include "settings_frame.h"
 
 namespace velmora::host {
+
+int FinishFrame(IUnknown* effect, const SettingsOptions& o, bool ok) {
+    if (!ok) {
+        if (o.verbose)
+            Say("cancelled; nothing saved");
+        return 0;
+    }
+    FilterProps p{};
+    if (auto exchange = client::Query<ISfExchangeProps<FilterProps>>(effect))
+        exchange->GetProps(&p);
+    std::string error;
+    if (o.file.empty())
+        std::printf("%s\n", client::FormatColour(p).c_str());
+    else if (!SaveSettings(effect, o.file, &error))
+        return Fail(error);
+    else if (o.verbose)
+        Say("saved " + client::FormatColour(p) + " to " + o.file);
+    return 0;
+}
 
 int RunSettings(const SettingsOptions& o) {
     std::string error;
@@ -40,9 +60,11 @@ int RunSettings(const SettingsOptions& o) {
             return 0;
         }
     }
+#ifndef _WIN32
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display)
         return Fail("the settings page needs an X display, and DISPLAY is not set");
+#endif
     return RunFrame(source, effect.object(), o);
 }
 

@@ -122,19 +122,9 @@ int RunFrame(client::EffectSource& source, IUnknown* effect, const SettingsOptio
             if (!WriteScreenshot(RenderFrame(frame->window()), o.screenshot, &error))
                 status = Fail(error);
             frame->cancel();
-        } else if (frame->runModal() == velmora::frame::PropertyFrame::Result::ok) {
-            FilterProps p{};
-            if (auto exchange = client::Query<ISfExchangeProps<FilterProps>>(effect))
-                exchange->GetProps(&p);
-            std::string error;
-            if (o.file.empty())
-                std::printf("%s\n", client::FormatColour(p).c_str());
-            else if (!SaveSettings(effect, o.file, &error))
-                status = Fail(error);
-            else if (o.verbose)
-                Say("saved " + client::FormatColour(p) + " to " + o.file);
-        } else if (o.verbose) {
-            Say("cancelled; nothing saved");
+        } else {
+            status = FinishFrame(effect, o,
+                                 frame->runModal() == velmora::frame::PropertyFrame::Result::ok);
         }
         frame.reset();
         juce::MessageManager::getInstance()->runDispatchLoopUntil(20);

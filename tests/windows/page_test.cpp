@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
@@ -28,20 +30,30 @@ constexpr FilterProps kStart{255, 37, 201, 90};
 constexpr FilterProps kBluePreset{255, 0, 0, 255};
 constexpr int kBlueIndex = 2;
 
-// Runs a Linux program from the Windows one; true when it exits with 0.
-bool RunUnix(std::string command) {
+// Starts a program (a Linux one too: Wine runs those as well).
+HANDLE Start(std::string command) {
     STARTUPINFOA start{};
     start.cb = sizeof start;
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &start, &process))
-        return false;
-    WaitForSingleObject(process.hProcess, 10000);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
+        return nullptr;
     CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code == 0;
+    return process.hProcess;
+}
+
+// Waits for a started program; its exit code, or -1 if it did not end in time.
+int Finish(HANDLE process, DWORD ms) {
+    DWORD code = static_cast<DWORD>(-1);
+    if (process && WaitForSingleObject(process, ms) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process, &code);
+    if (process)
+        CloseHandle(process);
+    return static_cast<int>(code);
+}
+
+bool RunUnix(std::string command) {
+    return Finish(Start(std::move(command)), 10000) == 0;
 }
 
 // A window's class, title and visibility, and its children's, for a failure's message.
@@ -116,18 +128,23 @@ void KeyInPanel(HWND frame, const char* key) {
     RunUnix(std::string("/usr/bin/xdotool key ") + key);
 }
 
-std::set<HWND> WindowsOfThisProcess() {
-    std::set<HWND> found;
+// The top-level windows of a process.
+std::set<HWND> WindowsOf(DWORD process = GetCurrentProcessId()) {
+    struct Search {
+        DWORD process;
+        std::set<HWND> found;
+    } search{process, {}};
     EnumWindows(
         [](HWND w, LPARAM out) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(out);
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
-            if (pid == GetCurrentProcessId())
-                reinterpret_cast<std::set<HWND>*>(out)->insert(w);
+            if (pid == s->process)
+                s->found.insert(w);
             return TRUE;
         },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // Threads of this process that the module's code started: they begin in the module or, when
@@ -233,11 +250,22 @@ protected:
         return p;
     }
 
+    // The frame that shows the page in a process, once it does.
+    static bool WaitForFrame(DWORD process, const std::set<HWND>& before, HWND* frame,
+                             HWND* panel) {
+        return Within(30, [&] {
+            for (HWND w : WindowsOf(process))
+                if (!before.count(w) && IsWindowVisible(w) && (*panel = FindPanel(w)) != nullptr)
+                    return (*frame = w) != nullptr;
+            return false;
+        });
+    }
+
     // Shows the effect's pages in the system's frame on this thread, as a host does, while
     // drive works the frame from another thread and ends it. Checks that the frame leaves no
     // window and no thread behind.
     void Show(const std::function<void(HWND frame, HWND panel)>& drive, const char* way = "") {
-        const std::set<HWND> windowsBefore = WindowsOfThisProcess();
+        const std::set<HWND> windowsBefore = WindowsOf();
         ASSERT_EQ(ThreadsOfTheModule(), 0);
         CAUUID pages{};
         ASSERT_EQ(Query<ISpecifyPropertyPages>(effect.Get())->GetPages(&pages), S_OK);
@@ -247,16 +275,10 @@ protected:
         std::thread driver([&] {
             SCOPED_TRACE(way);
             HWND frame = nullptr, panel = nullptr;
-            const bool shown = Within(30, [&] {
-                for (HWND w : WindowsOfThisProcess())
-                    if (!windowsBefore.count(w) && IsWindowVisible(w) &&
-                        (panel = FindPanel(w)) != nullptr)
-                        return (frame = w) != nullptr;
-                return false;
-            });
+            const bool shown = WaitForFrame(GetCurrentProcessId(), windowsBefore, &frame, &panel);
             if (!shown) {
                 std::string seen;
-                for (HWND w : WindowsOfThisProcess())
+                for (HWND w : WindowsOf())
                     if (!windowsBefore.count(w)) {
                         seen += " " + Describe(w);
                         PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -279,8 +301,8 @@ protected:
         driver.join();
         CoTaskMemFree(pages.pElems);
 
-        EXPECT_TRUE(Within(10, [&] { return WindowsOfThisProcess() == windowsBefore; }))
-            << WindowsOfThisProcess().size() << " windows, " << windowsBefore.size() << " before";
+        EXPECT_TRUE(Within(10, [&] { return WindowsOf() == windowsBefore; }))
+            << WindowsOf().size() << " windows, " << windowsBefore.size() << " before";
         EXPECT_TRUE(Within(10, [&] { return ThreadsOfTheModule() == 0; }))
             << ThreadsOfTheModule() << " threads of the module left";
     }
@@ -330,4 +352,44 @@ TEST_F(PropertyFrame, CancelEscapeAndClosingEndItCleanly) {
         SCOPED_TRACE(name);
         Show([&](HWND frame, HWND) { end(frame); }, name);
     }
+}
+
+// velmora.exe settings FILE: the system's frame in the program; OK (Enter) saves the edited
+// colour to FILE, Cancel saves nothing.
+TEST_F(PropertyFrame, TheProgramSavesOnOkOnly) {
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::filesystem::path folder = std::filesystem::path(std::wstring(self, n)).parent_path();
+    const std::filesystem::path file = folder / "windows-page-test.bin";
+    for (const bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        std::filesystem::remove(file);
+        HANDLE program = Start("\"" + (folder / "velmora.exe").string() + "\" settings \"" +
+                               file.string() + "\"");
+        ASSERT_TRUE(program);
+        HWND frame = nullptr, panel = nullptr;
+        if (WaitForFrame(GetProcessId(program), {}, &frame, &panel)) {
+            RECT r{};
+            GetWindowRect(panel, &r);
+            ClickAt({r.left + 150, r.top + 80}); // high and right in the colour square
+            if (ok)
+                KeyInPanel(frame, "Return");
+            else
+                ClickAt(Centre(Inside(frame, "Button", "Cancel")));
+        } else {
+            ADD_FAILURE() << "the program never showed the page";
+        }
+        EXPECT_EQ(Finish(program, 30000), 0);
+        EXPECT_EQ(std::filesystem::exists(file), ok);
+        if (ok) {
+            std::ifstream in(file, std::ios::binary);
+            const std::string record((std::istreambuf_iterator<char>(in)), {});
+            ASSERT_EQ(record.size(), 4u);
+            const auto byte = [&](int i) { return static_cast<unsigned char>(record[i]); };
+            EXPECT_EQ(byte(0), 0xFF);
+            // The effect starts black; the click picked a bright colour.
+            EXPECT_GT(byte(1) + byte(2) + byte(3), 100) << "the edit was not saved";
+        }
+    }
+    std::filesystem::remove(file);
 }

@@ -62,4 +62,13 @@ void EyeDropperDialog::closeButtonPressed() {
     exitModalState(0);
 }
 
+void EyeDropperDialog::visibilityChanged() {
+    juce::DialogWindow::visibilityChanged();
+#if JUCE_WINDOWS
+    constexpr DWORD excludeFromCapture = 0x11; // Windows 10 2004 on; refused before, harmlessly
+    if (auto* peer = getPeer())
+        SetWindowDisplayAffinity(static_cast<HWND>(peer->getNativeHandle()), excludeFromCapture);
+#endif
+}
+
 } // namespace cg

@@ -20,10 +20,17 @@ public:
     void focusLost(FocusChangeType) override;
     int getDesktopWindowStyleFlags() const override;
     void closeButtonPressed() override;
+    void visibilityChanged() override;
 
+#if JUCE_WINDOWS
+    // Windows lets the mouse through fully transparent pixels of a window: the least alpha that
+    // keeps it. The screen read leaves the window out where the system can.
+    static constexpr juce::uint32 overlayColour = 0x01ff0000;
+#else
     // The overlay adds no colour of its own: under a compositor the screen read sees through it,
     // and X11 still delivers the clicks on fully transparent pixels to it.
     static constexpr juce::uint32 overlayColour = 0x00ff0000;
+#endif
 
     juce::Colour pickedColour;
     bool colourPicked;

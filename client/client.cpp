@@ -203,9 +203,33 @@ bool Effect::Create(EffectSource& source, std::string* error) {
     return true;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The system's transform factory, where COM has one; its task manager takes the thread count.
+HRESULT SystemTransformFactory(ULONG threads, IDXTransformFactory** site) {
+    constexpr CLSID kFactory = com::MakeGuid("{D1FE6762-FC48-11D0-883A-3C8B00C10000}");
+    HRESULT hr = CoCreateInstance(kFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  uuidof<IDXTransformFactory>(), reinterpret_cast<void**>(site));
+    ComPtr<IDXTaskManager> tasks;
+    if (SUCCEEDED(hr) && threads &&
+        SUCCEEDED((*site)->QueryService(CLSID_DXTaskManager, uuidof<IDXTaskManager>(),
+                                        reinterpret_cast<void**>(&tasks))))
+        tasks->SetConcurrencyLimit(threads);
+    return hr;
+}
+
+} // namespace
+#endif
+
 bool Effect::Site(ULONG threads, std::string* error) {
     ComPtr<IDXTransformFactory> site;
-    HRESULT hr = DXCreateTransformFactory(threads, &site);
+    HRESULT hr = E_FAIL;
+#ifdef _WIN32
+    hr = SystemTransformFactory(threads, &site);
+#endif
+    if (FAILED(hr)) // none on this system: the platform's own
+        hr = DXCreateTransformFactory(threads, &site);
     auto withSite = Query<IObjectWithSite>(effect_.Get());
     if (SUCCEEDED(hr))
         hr = withSite ? withSite->SetSite(site.Get()) : E_NOINTERFACE;

@@ -16,7 +16,8 @@
 #include "tests/server/rig.h"
 #include "tests/support/com.h"
 
-#include <tlhelp32.h> // after the system's headers, which it needs
+#include <commctrl.h> // after the system's headers, which they need
+#include <tlhelp32.h>
 
 using velmora::com::ComPtr;
 using velmora::test::Query;
@@ -321,6 +322,15 @@ TEST_F(PropertyFrame, ShowsThePageTakesClicksAndNoticesAndOkKeepsTheRecord) {
             << shot.Count(kStart) << " pixels of the effect's colour";
         EXPECT_GT(shot.Colours({0, 0, 200, 22}).size(), 8u) << "no banner";
         EXPECT_GT(shot.Colours({0, 23, 200, 200}).size(), 2000u) << "no colour square";
+        // The page's title, from the module's string table, names its tab.
+        char tab[64] = {};
+        TCITEMA item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = tab;
+        item.cchTextMax = sizeof tab;
+        SendMessageA(Inside(frame, "SysTabControl32"), TCM_GETITEMA, 0,
+                     reinterpret_cast<LPARAM>(&item));
+        EXPECT_STREQ(tab, "Velmora");
 
         // A click high and to the right in the colour square writes to the effect at once.
         const POINT square{shot.at.left + 150, shot.at.top + 80};
@@ -339,6 +349,40 @@ TEST_F(PropertyFrame, ShowsThePageTakesClicksAndNoticesAndOkKeepsTheRecord) {
         ClickAt(Centre(Inside(frame, "Button", "OK")));
     });
     EXPECT_EQ(Props(), kBluePreset);
+}
+
+// The eyedropper reads the system's screen where the user clicks, through its own window over
+// the whole display.
+TEST_F(PropertyFrame, TheEyedropperPicksFromTheScreen) {
+    Show([&](HWND frame, HWND panel) {
+        const std::set<HWND> before = WindowsOf();
+        RECT r{};
+        GetWindowRect(panel, &r);
+        HWND dropper = nullptr;
+        EXPECT_TRUE(Within(20, [&] {
+            ClickAt({r.left + 148, r.top + 189}); // the eyedropper button beside the preview
+            return Within(2, [&] {
+                for (HWND w : WindowsOf())
+                    if (!before.count(w) && IsWindowVisible(w))
+                        return (dropper = w) != nullptr;
+                return false;
+            });
+        })) << "the eyedropper never opened";
+        // Far from the frame, where the display shows only its background and the eyedropper.
+        const POINT spot{r.right + 200, r.top + 150};
+        RunUnix("/usr/bin/xdotool mousemove --sync " + std::to_string(spot.x) + " " +
+                std::to_string(spot.y));
+        HDC screen = GetDC(nullptr);
+        const COLORREF seen = GetPixel(screen, spot.x, spot.y);
+        ReleaseDC(nullptr, screen);
+        // Pressed and released apart, as a hand does: a release at once after the press is lost.
+        RunUnix("/usr/bin/xdotool mousedown 1");
+        Sleep(300);
+        RunUnix("/usr/bin/xdotool mouseup 1");
+        EXPECT_TRUE(Within(10, [&] { return !IsWindow(dropper); }));
+        EXPECT_EQ(Props(), (FilterProps{255, GetRValue(seen), GetGValue(seen), GetBValue(seen)}));
+        ClickAt(Centre(Inside(frame, "Button", "OK")));
+    });
 }
 
 TEST_F(PropertyFrame, CancelEscapeAndClosingEndItCleanly) {

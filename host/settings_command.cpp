@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "api/velmora.h"
 #include "matte.h"
 #include "progress.h"
 #include "settings_file.h"
-#include "api/velmora.h"
 #include "settings_frame.h"
 
 namespace velmora::host {

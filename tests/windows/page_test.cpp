@@ -316,12 +316,13 @@ protected:
 TEST_F(PropertyFrame, ShowsThePageTakesClicksAndNoticesAndOkKeepsTheRecord) {
     Show([&](HWND frame, HWND panel) {
         // The page shows the effect's colour in its preview box, below the banner, beside a
-        // colour square of many shades.
+        // colour square of many shades and the hue strip.
         Shot shot;
         EXPECT_TRUE(Within(10, [&] { return (shot = Capture(panel)).Count(kStart) > 1000; }))
             << shot.Count(kStart) << " pixels of the effect's colour";
         EXPECT_GT(shot.Colours({0, 0, 200, 22}).size(), 8u) << "no banner";
-        EXPECT_GT(shot.Colours({0, 23, 200, 200}).size(), 2000u) << "no colour square";
+        EXPECT_GT(shot.Colours({0, 23, 170, 200}).size(), 2000u) << "no colour square";
+        EXPECT_GT(shot.Colours({176, 40, 194, 160}).size(), 100u) << "no hue strip";
         // The page's title, from the module's string table, names its tab.
         char tab[64] = {};
         TCITEMA item{};

@@ -12,8 +12,9 @@ packages=(
     # the settings UI: JUCE and what its modules build against; the screen pixel over X11
     juce-modules-source libx11-dev libxext-dev libxrandr-dev libxinerama-dev libxcursor-dev
     libxrender-dev libfreetype-dev libpng-dev libjpeg-dev fonts-dejavu-core
-    # GUI tests: a private X server with a compositor, and XTest for real input
-    xvfb xcompmgr libxtst-dev
+    # GUI tests: a private X server with a compositor, and XTest for real input (xdotool gives it
+    # to the Windows programs, which Wine lets start Linux ones)
+    xvfb xcompmgr libxtst-dev xdotool
     # scripts/draw-artwork.py, which drew settings/images and cg/images
     python3-pil
     # bench/run.sh: its report, its chart and the ffmpeg comparison

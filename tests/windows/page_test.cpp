@@ -237,6 +237,8 @@ bool Within(int seconds, const std::function<bool()>& ready) {
 class PropertyFrame : public ::testing::Test {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(RunUnix("/usr/bin/xdotool version"))
+            << "the tests give their input through xdotool (scripts/install-deps.sh installs it)";
         ASSERT_EQ(Module().Register(), S_OK);
         ASSERT_EQ(CoCreateInstance(CLSID_Velmora, nullptr, CLSCTX_INPROC_SERVER, uuidof<IUnknown>(),
                                    reinterpret_cast<void**>(&effect)),

@@ -1,6 +1,7 @@
 // The settings page in the system's property frame, as a Windows host shows it: the effect's pages
 // handed to OleCreatePropertyFrame, the frame driven by real X input on the display (xdotool,
-// which Wine starts like any program) and read back from the screen. Never linked to the module.
+// which Wine runs for it as it runs Linux programs) and read back from the screen. Never linked to
+// the module.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -31,7 +32,7 @@ constexpr FilterProps kStart{255, 37, 201, 90};
 constexpr FilterProps kBluePreset{255, 0, 0, 255};
 constexpr int kBlueIndex = 2;
 
-// Starts a program (a Linux one too: Wine runs those as well).
+// Starts a Windows program.
 HANDLE Start(std::string command) {
     STARTUPINFOA start{};
     start.cb = sizeof start;
@@ -53,8 +54,18 @@ int Finish(HANDLE process, DWORD ms) {
     return static_cast<int>(code);
 }
 
-bool RunUnix(std::string command) {
-    return Finish(Start(std::move(command)), 10000) == 0;
+// Runs xdotool, the X display's input, to its end through Wine's own way of running a Linux
+// program; true when it exits with 0.
+bool XDo(std::vector<std::string> args) {
+    using Spawn = LONG(CDECL*)(char* const* argv, int wait);
+    static const auto spawn = reinterpret_cast<Spawn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "__wine_unix_spawnvp")));
+    args.insert(args.begin(), "/usr/bin/xdotool");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return spawn && spawn(argv.data(), TRUE) == 0;
 }
 
 // A window's class, title and visibility, and its children's, for a failure's message.
@@ -112,8 +123,7 @@ POINT Centre(HWND w) {
 }
 
 void ClickAt(POINT p) {
-    RunUnix("/usr/bin/xdotool mousemove --sync " + std::to_string(p.x) + " " + std::to_string(p.y) +
-            " click 1");
+    XDo({"mousemove", "--sync", std::to_string(p.x), std::to_string(p.y), "click", "1"});
 }
 
 // A key pressed in the frame, as the user does: the frame's window is given the display's input
@@ -122,11 +132,11 @@ void ClickAt(POINT p) {
 void KeyInPanel(HWND frame, const char* key) {
     char title[128] = {};
     GetWindowTextA(frame, title, sizeof title);
-    RunUnix(std::string("/usr/bin/xdotool search --name \"^") + title + "$\" windowfocus --sync");
+    XDo({"search", "--name", std::string("^") + title + "$", "windowfocus", "--sync"});
     RECT panel{};
     GetWindowRect(FindPanel(frame), &panel);
     ClickAt({panel.left + 240, panel.top + 200});
-    RunUnix(std::string("/usr/bin/xdotool key ") + key);
+    XDo({"key", key});
 }
 
 // The top-level windows of a process.
@@ -237,7 +247,7 @@ bool Within(int seconds, const std::function<bool()>& ready) {
 class PropertyFrame : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(RunUnix("/usr/bin/xdotool version"))
+        ASSERT_TRUE(XDo({"version"}))
             << "the tests give their input through xdotool (scripts/install-deps.sh installs it)";
         ASSERT_EQ(Module().Register(), S_OK);
         ASSERT_EQ(CoCreateInstance(CLSID_Velmora, nullptr, CLSCTX_INPROC_SERVER, uuidof<IUnknown>(),
@@ -373,15 +383,14 @@ TEST_F(PropertyFrame, TheEyedropperPicksFromTheScreen) {
         })) << "the eyedropper never opened";
         // Far from the frame, where the display shows only its background and the eyedropper.
         const POINT spot{r.right + 200, r.top + 150};
-        RunUnix("/usr/bin/xdotool mousemove --sync " + std::to_string(spot.x) + " " +
-                std::to_string(spot.y));
+        XDo({"mousemove", "--sync", std::to_string(spot.x), std::to_string(spot.y)});
         HDC screen = GetDC(nullptr);
         const COLORREF seen = GetPixel(screen, spot.x, spot.y);
         ReleaseDC(nullptr, screen);
         // Pressed and released apart, as a hand does: a release at once after the press is lost.
-        RunUnix("/usr/bin/xdotool mousedown 1");
+        XDo({"mousedown", "1"});
         Sleep(300);
-        RunUnix("/usr/bin/xdotool mouseup 1");
+        XDo({"mouseup", "1"});
         EXPECT_TRUE(Within(10, [&] { return !IsWindow(dropper); }));
         EXPECT_EQ(Props(), (FilterProps{255, GetRValue(seen), GetGValue(seen), GetBValue(seen)}));
         ClickAt(Centre(Inside(frame, "Button", "OK")));
